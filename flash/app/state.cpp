@@ -1,0 +1,16 @@
+#include "app/state.h"
+
+WindowHandle MainWindow;
+DcHandle WindowDC;
+bool AutoMode;
+bool IsNtFamily;
+bool NtNot2000;
+char ProgramFolder[PathBufferSize];
+bool FlashBusy;
+bool DualBios;
+int32_t SelectedCard;
+uint8_t ImageBuffer[ImageBufferSize];
+uint8_t SpareImageBuffer[ImageBufferSize];
+uint32_t ImageLength;
+bool ImageLoaded;
+char FilePath[PathBufferSize];

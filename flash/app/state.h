@@ -1,0 +1,25 @@
+// Program-wide state of QZFlash: plain variables that live for the whole run
+// and start zero or empty.
+#pragma once
+#include <stdint.h>
+#include "platform/ui.h"
+
+enum : uint32_t { ImageBufferSize = 65536 };
+// Paths are held up to MAX_PATH, so a deep program folder never yields a
+// truncated driver path.
+enum : uint32_t { PathBufferSize = 260 };
+
+extern WindowHandle MainWindow;
+extern DcHandle WindowDC;
+extern bool AutoMode;
+extern bool IsNtFamily;
+extern bool NtNot2000;
+extern char ProgramFolder[PathBufferSize];
+extern bool FlashBusy;
+extern bool DualBios;
+extern int32_t SelectedCard;
+extern uint8_t ImageBuffer[ImageBufferSize];
+extern uint8_t SpareImageBuffer[ImageBufferSize];
+extern uint32_t ImageLength;
+extern bool ImageLoaded;
+extern char FilePath[PathBufferSize];
