@@ -1,0 +1,282 @@
+#include "engine/flash.h"
+#include "app/state.h"
+#include "app/status.h"
+#include "engine/image.h"
+#include "engine/parallel.h"
+#include "engine/parts.h"
+#include "engine/serial.h"
+#include "hw/hw.h"
+#include "platform/timing.h"
+
+namespace {
+
+const int MaxBlankAttempts = 2;
+const int32_t EraseBarBlocks = 5;
+const int32_t EraseBarEraseCount = 7;
+const int32_t FinalEraseExtraBlocks = 10;
+
+// Everything below needs a part entry; before identification there is none.
+const FlashPartEntry* PartOrUnknown()
+{
+    return CurrentPart != nullptr ? CurrentPart : &FlashPartTable[0];
+}
+
+bool SerialInterface()
+{
+    return FlashInterface == InterfaceSpi || FlashInterface == InterfaceSerial2;
+}
+
+bool SerialProgram(uint32_t offset, const uint8_t* source, uint32_t count)
+{
+    if (FlashInterface == InterfaceSpi)
+        return SpiProgram(offset, source, offset, count);
+    return Serial2Program(offset, source, offset, count);
+}
+
+// Redraws the bar after the first unit and then once per `period` units.
+void AfterUnit(DcHandle dc, uint32_t unitIndex, uint32_t period, uint32_t bytesDone)
+{
+    ProgressDone = static_cast<int32_t>(bytesDone / ProgressBlockBytes);
+    if (unitIndex % period == 0)
+        DrawProgress(dc, ProgressDone, ProgressTotal);
+}
+
+// The erase/blank loop of a write: two blank checks at most, and a bounded
+// number of erases that the ROM access switch spoiled.
+bool EraseUntilBlank(uint32_t length)
+{
+    int blankAttempts = 0;
+    int switchFailures = 0;
+    for (;;) {
+        if (!EraseFlash()) {
+            if (++switchFailures >= MaxEraseSwitchFailures)
+                return false;
+            continue;
+        }
+        if (CheckBlank(length))
+            return true;
+        if (++blankAttempts >= MaxBlankAttempts)
+            return false;
+    }
+}
+
+bool ProgramImage(DcHandle dc, const uint8_t* image, uint32_t length)
+{
+    const FlashPartEntry* part = PartOrUnknown();
+    if (FlashInterface == InterfaceReserved)
+        return true;
+    if (part->pageSize == 1) {
+        for (uint32_t o = 0; o < length; ++o) {
+            if (SerialInterface()) {
+                SerialProgram(o, image, 1);
+            } else if (!ParallelProgramByte(o, image[o])) {
+                SetStatusText("Write to ROM error at ");
+                AppendStatusDecimal(o);
+                ShowStatusText();
+                return false;
+            }
+            AfterUnit(dc, o, 1024, o + 1);
+        }
+        return true;
+    }
+    if (part->pageSize != 128 && part->pageSize != 256)
+        return true;
+    const uint32_t size = part->pageSize;
+    // 4096 bytes between redraws for 128-byte pages, 2048 for 256-byte pages.
+    const uint32_t period = size == 128 ? 32 : 8;
+    if (SerialInterface()) {
+        OpenRomAccess();
+        uint32_t unit = 0;
+        for (uint32_t o = 0; o < length; o += size, ++unit) {
+            SerialProgram(o, image, size);
+            AfterUnit(dc, unit, period, o + size);
+        }
+        CloseRomAccess();
+        return true;
+    }
+    uint32_t unit = 0;
+    for (uint32_t o = 0; o < length; o += size, ++unit) {
+        if (!ParallelProgramPage(part, size, image + o, o)) {
+            PutUpText("Write to ROM ERRROR");
+            return false;
+        }
+        AfterUnit(dc, unit, period, o + size);
+    }
+    return true;
+}
+
+} // namespace
+
+bool FlashImage()
+{
+    DcHandle dc = UiGetDC(MainWindow);
+    FlashBusy = true;
+    // An image longer than the buffer would have every later pass run past it.
+    if (ImageLength == 0 || !ImageLoaded || ImageLength > ImageBufferSize) {
+        FlashBusy = false;
+        UiReleaseDC(MainWindow, dc);
+        return false;
+    }
+    const char* version = BiosVersionText(ImageBuffer);
+    AddStatusText("New ", 0);
+    AddStatusText(version, 1);
+
+    static const char question[] = "During BIOS flashed,please wait until the progress complete.";
+    char text[StatusLineSize + sizeof question + 2];
+    uint32_t n = 0;
+    for (const char* s = version; *s != 0 && n < StatusLineSize - 1; ++s)
+        text[n++] = *s;
+    text[n++] = '\n';
+    for (const char* s = question; *s != 0; ++s)
+        text[n++] = *s;
+    text[n] = 0;
+    if (UiMessageBox(MainWindow, text, "Confirm", UiMbOkCancel) != UiIdOk) {
+        ClearCommandStatus();
+        DrawStatusLines(WindowDC);
+        FlashBusy = false;
+        UiReleaseDC(MainWindow, dc);
+        return false;
+    }
+
+    UiShowWaitCursor(true);
+    bool ok = WriteImage(MainWindow, ImageBuffer, ImageLength) && VerifyRom(ImageBuffer);
+    UiShowWaitCursor(false);
+
+    const int32_t eraseBlocks = static_cast<int32_t>(ImageLength / ProgressBlockBytes) + FinalEraseExtraBlocks;
+    if (ok) {
+        UiMessageBox(MainWindow, "Flash completely", "Message", UiMbOk);
+        EraseProgress(dc, ProgressOriginX, ProgressOriginY, ProgressBarHeight, ProgressEraseStep, eraseBlocks);
+        SetStatusText("Flash OK!! ");
+        AddStatusText(StatusText, 0);
+        FlashBusy = false;
+        DrawStatusLines(WindowDC);
+        UiReleaseDC(MainWindow, dc);
+        return true;
+    }
+    FlashBusy = false;
+    EraseProgress(dc, ProgressOriginX, ProgressOriginY, ProgressBarHeight, ProgressEraseStep, eraseBlocks);
+    UiMessageBox(MainWindow, "Flash faile!!", "ERROR", UiMbOk);
+    UiReleaseDC(MainWindow, dc);
+    return false;
+}
+
+bool WriteImage(WindowHandle window, const uint8_t* image, uint32_t length)
+{
+    ProgressDone = 0;
+    ProgressTotal = 0;
+    DcHandle dc = UiGetDC(window);
+    const FlashPartEntry* part = PartOrUnknown();
+    bool ok = length <= ImageBufferSize && CheckImageIds() && CheckImageFit(part->pageSize, part->sectorKB, ImageLength);
+    if (ok) {
+        ProgressTotal = static_cast<int32_t>(length / ProgressBlockBytes);
+        ProgressVisible = true;
+        PutUpText("Erase BIOS");
+        ok = EraseUntilBlank(ImageLength);
+    }
+    if (ok) {
+        PlatformSleep(100);
+        SetStatusText("Writing Flash with file ");
+        AppendStatusText(FilePath);
+        ShowStatusText();
+        OpenRomAccess();
+        SpinDelay(1000);
+        ok = ProgramImage(dc, image, length);
+        CloseRomAccess();
+    }
+    UiReleaseDC(window, dc);
+    ProgressVisible = false;
+    return ok;
+}
+
+bool EraseFlash()
+{
+    DcHandle dc = UiGetDC(MainWindow);
+    OpenRomAccess();
+    if (ReadReg8(RomAccessSwitch) != 0) {
+        CloseRomAccess();
+        UiReleaseDC(MainWindow, dc);
+        return false;
+    }
+    switch (FlashInterface) {
+    case InterfaceParallel:
+        ParallelChipErase();
+        break;
+    case InterfaceSpi:
+        SpiChipErase(FlashMakerId);
+        break;
+    case InterfaceSerial2:
+        Serial2ChipErase();
+        break;
+    default:
+        break;
+    }
+    for (int i = 0; i < 5; ++i)
+        SpinDelay(10);
+    CloseRomAccess();
+    if (ReadReg8(RomAccessSwitch) != 1) {
+        PutUpText("Erase faile!!");
+        UiReleaseDC(MainWindow, dc);
+        return false;
+    }
+    // The parallel chip erase is not polled: this fixed wait is all it gets.
+    for (int32_t i = 1; i <= EraseBarBlocks; ++i) {
+        PlatformSleep(1000);
+        DrawProgress(dc, i, EraseBarBlocks);
+    }
+    EraseProgress(dc, ProgressOriginX, ProgressOriginY, ProgressBarHeight, ProgressEraseStep, EraseBarEraseCount);
+    UiReleaseDC(MainWindow, dc);
+    return true;
+}
+
+bool CheckBlank(uint32_t length)
+{
+    OpenRomAccess();
+    PlatformSleep(1);
+    for (uint32_t i = 0; i < length; ++i) {
+        if (ReadRom8(i) != 0xFF) {
+            CloseRomAccess();
+            return false;
+        }
+    }
+    CloseRomAccess();
+    return true;
+}
+
+bool VerifyRom(const uint8_t* buffer)
+{
+    OpenRomAccess();
+    uint32_t romLength = 0;
+    // A ROM without a valid header, or longer than any buffer, cannot match.
+    if (!RomImageLength(&romLength) || romLength > ImageBufferSize || ImageLength != romLength) {
+        PutUpText("ROM file size isn't the same!!");
+        CloseRomAccess();
+        return false;
+    }
+    for (uint32_t i = 0; i < romLength; ++i) {
+        if (buffer[i] != static_cast<uint8_t>(ReadRom8(i))) {
+            SetStatusText("Data isn't the same at ");
+            AppendStatusDecimal(i);
+            ShowStatusText();
+            CloseRomAccess();
+            return false;
+        }
+    }
+    CloseRomAccess();
+    return true;
+}
+
+bool ReadRomImage(uint8_t* buffer)
+{
+    OpenRomAccess();
+    uint32_t romLength = 0;
+    if (!RomImageLength(&romLength) || romLength > ImageBufferSize) {
+        CloseRomAccess();
+        return false;
+    }
+    for (uint32_t i = 0; i < romLength; ++i)
+        buffer[i] = static_cast<uint8_t>(ReadRom8(i));
+    CloseRomAccess();
+    ImageLength = romLength;
+    ImageLoaded = true;
+    return true;
+}
