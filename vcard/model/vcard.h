@@ -27,6 +27,17 @@ enum : uint32_t { VcRequestCostNs = 1000 };
 // One iteration of an empty busy loop on such a machine.
 enum : uint32_t { VcBusyIterationNs = 1 };
 
+// Log codes of the requests that are not kernel driver requests.
+//   VcLogVxdMap:      address = physical base asked for, value = linear address answered
+//   VcLogPciBiosFind: address = vendor << 16 | device, value = bus << 8 | devFn found,
+//                     size = instance index
+//   VcLogPciBiosRead: address = bus << 16 | devFn << 8 | register, value read, size 1, 2 or 4
+enum : uint32_t {
+    VcLogVxdMap = 0x56580003,
+    VcLogPciBiosFind = 0xB102,
+    VcLogPciBiosRead = 0xB10A,
+};
+
 // Card register offsets inside the 16 MiB register window.
 enum : uint32_t {
     VcRegSettle = 0x200,
@@ -55,6 +66,10 @@ struct VcCardFaults {
     uint32_t dualBiosFollowProbes;// ...after this many writes of bits 8..15 (0 = at once)
 };
 
+// Power-up value of the dual-BIOS register of a board that booted from ROM 2:
+// its video BIOS drives the four select outputs to match the boot switch.
+enum : uint32_t { VcDualBiosRom2PowerUp = 0xF000 };
+
 struct VcCard {
     int device;                   // index into devices
     uint32_t windowBase;          // physical base: BAR0 & 0xFF000000
@@ -68,6 +83,9 @@ struct VcCard {
     int partCount;                // 1, or 2 on a dual-BIOS board
     VcFlashPart parts[VcMaxPartsPerCard];
     VcCardFaults faults;
+    bool dualPinsFrozen;          // fault: read-back bits 8..15 held at dualFrozenPins
+    uint32_t dualFrozenPins;
+    uintptr_t directWindow;       // direct mode: host memory standing for the window (0 = none)
 };
 
 // A request that fails on purpose: matching code (0 = any), matching address
@@ -103,6 +121,12 @@ struct VcMachine {
     VcLogEntry log[VcLogCapacity];
     VcFaultRule faults[VcMaxFaultRules];
     bool vxdOpenFails;
+    bool deviceOpenFails;         // "\\.\Norvik" cannot be opened (driver not running)
+    // Kept by the virtual platform: opens and closes of the two devices.
+    uint32_t deviceOpens;
+    uint32_t deviceCloses;
+    uint32_t vxdOpens;
+    uint32_t vxdCloses;
 };
 
 // Clears the machine: no devices, time 0, no faults.
@@ -112,6 +136,13 @@ void VcReset(VcMachine* machine);
 int VcAddDevice(VcMachine* machine, uint8_t bus, uint8_t slot, uint16_t vendorId, uint16_t deviceId,
                 uint16_t subsystemVendorId, uint16_t subsystemId, uint32_t bar0);
 int VcAddCard(VcMachine* machine, int device, uint32_t strapInterface, bool dualBiosBoard, bool bootedFromRom2);
+// Fits part `index` (0 = ROM 1, 1 = ROM 2) of a card; contents start erased.
+bool VcFitPart(VcMachine* machine, int card, int index, const VcPartType* type);
+// Adds a fault rule (see VcFaultRule); false when all rules are taken.
+bool VcAddFaultRule(VcMachine* machine, uint32_t code, uint32_t address, uint32_t skip, uint32_t count);
+
+// The card whose 16 MiB window holds the physical address, if its device is present.
+VcCard* VcFindCard(VcMachine* machine, uint32_t physicalAddress);
 
 // The driver contract: one DeviceIoControl on "\\.\Norvik". Advances time by
 // VcRequestCostNs, counts and logs the request.
@@ -122,6 +153,18 @@ bool VcDeviceControl(VcMachine* machine, uint32_t code, const void* input, uint3
 bool VcPciBiosFind(VcMachine* machine, uint16_t deviceId, uint16_t vendorId, uint16_t index,
                    uint8_t* bus, uint8_t* devFn);
 uint32_t VcPciBiosRead(VcMachine* machine, uint8_t bus, uint8_t devFn, uint8_t offset, uint8_t size);
+
+// The map request of "\\.\QZF.VXD": a 4-byte physical base in, the 4-byte
+// linear address of the card's directWindow out. Counted and logged like a
+// driver request. The platform provides directWindow before asking.
+bool VcVxdMap(VcMachine* machine, const void* input, uint32_t inputLength, void* output, uint32_t outputLength,
+              uint32_t* returned);
+
+// Fills host memory standing for a card's window with what direct-mode code
+// reads there first: the ROM switch (closed), the straps, and the selected
+// part's contents in the ROM aperture. Plain memory from then on: the direct
+// path serves discovery and the accessors, never flash part cycles.
+void VcFillDirectWindow(const VcCard* card, uint8_t* window, uint32_t size);
 
 // Virtual time passing outside requests (Sleep, busy loops).
 void VcAdvance(VcMachine* machine, VcTime nanoseconds);
