@@ -1,0 +1,50 @@
+// The one file dialog record shared by the open and save dialogs.
+#include <windows.h>
+#include <commdlg.h>
+
+#include "platform/dialogs.h"
+
+static OPENFILENAMEA FileDialogRecord;
+
+static const char FileDialogFilter[] = "Bios Files (*.ROM)\0*.rom\0All Files (*.*)\0*.*\0";
+
+void PrepareFileDialog(WindowHandle owner)
+{
+    ZeroMemory(&FileDialogRecord, sizeof FileDialogRecord);
+    // The older structure size, which every system this runs on accepts.
+    FileDialogRecord.lStructSize = 76;
+    FileDialogRecord.hwndOwner = static_cast<HWND>(owner);
+    FileDialogRecord.hInstance = NULL;
+    FileDialogRecord.lpstrFilter = FileDialogFilter;
+    FileDialogRecord.lpstrCustomFilter = NULL;
+    FileDialogRecord.nMaxCustFilter = 0;
+    FileDialogRecord.nFilterIndex = 0;
+    FileDialogRecord.lpstrInitialDir = NULL;
+    FileDialogRecord.lpstrTitle = NULL;
+    FileDialogRecord.lpstrDefExt = "ROM";
+    FileDialogRecord.lpfnHook = NULL;
+    FileDialogRecord.lpTemplateName = NULL;
+}
+
+static void FillRecord(WindowHandle owner, char* path, char* title, DWORD flags)
+{
+    FileDialogRecord.hwndOwner = static_cast<HWND>(owner);
+    FileDialogRecord.lpstrFile = path;
+    FileDialogRecord.nMaxFile = FileDialogPathSize;
+    FileDialogRecord.lpstrFileTitle = title;
+    FileDialogRecord.nMaxFileTitle = FileDialogPathSize;
+    FileDialogRecord.Flags = flags;
+}
+
+int ChooseOpenFile(WindowHandle owner, char* path, char* title)
+{
+    // No OFN_FILEMUSTEXIST: a typed name is returned and fails at the open.
+    FillRecord(owner, path, title, 0);
+    return GetOpenFileNameA(&FileDialogRecord);
+}
+
+int ChooseSaveFile(WindowHandle owner, char* path, char* title)
+{
+    FillRecord(owner, path, title, OFN_OVERWRITEPROMPT);
+    return GetSaveFileNameA(&FileDialogRecord);
+}
