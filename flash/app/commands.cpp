@@ -1,0 +1,133 @@
+#include "app/commands.h"
+
+#include "app/dual_bios.h"
+#include "app/status.h"
+#include "engine/flash.h"
+#include "engine/image.h"
+#include "platform/dialogs.h"
+#include "platform/files.h"
+#include "platform/ui.h"
+
+char FileTitle[PathBufferSize];
+
+static const char RebootAfterSwitchText[] = "Please set the Switch Button and Reboot the computer!!";
+static const char RebootText[] = "Please reboot the system to make the changes you make effective!";
+
+bool LoadImageFile(uint8_t* buffer, const char* path)
+{
+    FileHandle file = FileOpenRead(path);
+    if (!file)
+        return false;
+    uint32_t total = 0;
+    bool readOk = true;
+    while (total < ImageBufferSize) {
+        uint32_t done = 0;
+        if (!FileRead(file, buffer + total, ImageBufferSize - total, &done)) {
+            readOk = false;
+            break;
+        }
+        if (done == 0)
+            break;
+        total += done;
+    }
+    FileClose(file);
+
+    // Only a whole image that fits the buffer is taken: a bad header, a
+    // length past the buffer or a file cut short would otherwise leave stale
+    // buffer bytes to be flashed.
+    uint32_t length = 0;
+    if (!readOk || !ImageLengthFromHeader(buffer, &length) || length > ImageBufferSize || total < length) {
+        ImageLoaded = false;
+        return false;
+    }
+    ImageLength = length;
+    ImageLoaded = true;
+    return true;
+}
+
+bool SaveImageFile(const char* path, const uint8_t* buffer)
+{
+    uint32_t length = 0;
+    if (!ImageLengthFromHeader(buffer, &length) || length > ImageBufferSize)
+        return false;
+    FileHandle file = FileCreate(path);
+    if (!file)
+        return false;
+    uint32_t done = 0;
+    bool written = FileWrite(file, buffer, length, &done) && done == length;
+    // A close that cannot commit the data leaves a file as short as a short write.
+    bool closed = FileClose(file);
+    if (!written || !closed) {
+        FileDelete(path);
+        return false;
+    }
+    return VerifyRom(buffer);
+}
+
+static void ShowOpenFailure()
+{
+    SetStatusText("File open faile  ");
+    AppendStatusText(FilePath);
+    ShowStatusText();
+}
+
+void UpdateBios()
+{
+    ClearCommandStatus();
+    DrawStatusLines(WindowDC);
+    if (DualBios && !SelectRom1()) {
+        PutUpText("Can't setup as ROM 1 ..");
+        return;
+    }
+    if (!ChooseOpenFile(MainWindow, FilePath, FileTitle)) {
+        ShowOpenFailure();
+        return;
+    }
+    if (!LoadImageFile(ImageBuffer, FilePath)) {
+        ShowOpenFailure();
+        return;
+    }
+    if (FlashImage())
+        UiMessageBox(MainWindow, DualBios ? RebootAfterSwitchText : RebootText, "Message", UiMbOk);
+}
+
+void RestoreBios()
+{
+    ClearCommandStatus();
+    DrawStatusLines(WindowDC);
+    if (!SelectRom2()) {
+        PutUpText("Can't setup as ROM 2  ..");
+        return;
+    }
+    if (!ReadRomImage(ImageBuffer)) {
+        PutUpText("Can't read from ROM 2 ");
+        return;
+    }
+    if (!SelectRom1()) {
+        PutUpText("Can't setup as ROM 1 ..");
+        return;
+    }
+    if (FlashImage())
+        UiMessageBox(MainWindow, RebootAfterSwitchText, "Message", UiMbOk);
+}
+
+void SaveBios()
+{
+    ClearCommandStatus();
+    DrawStatusLines(WindowDC);
+    if (DualBios)
+        SelectRom2();
+    if (!ReadRomImage(ImageBuffer)) {
+        UiMessageBox(MainWindow, "File not open ! ", "Error", UiMbOk);
+        return;
+    }
+    ImageLoaded = true;
+    if (ChooseSaveFile(MainWindow, FilePath, FileTitle) && SaveImageFile(FilePath, ImageBuffer)) {
+        SetStatusText("Save file to  ");
+        AppendStatusText(FilePath);
+        ShowStatusText();
+        UiMessageBox(MainWindow, "Back up completed  !! ", "Message", UiMbOk);
+        return;
+    }
+    UiMessageBox(MainWindow, "File open faile ,can't backup from BOIS", "Error", UiMbOk);
+}
