@@ -104,6 +104,10 @@ struct VcFlashPart {
     bool writeEnabled;
     uint8_t statusBits;           // SPI status register bits other than busy / WEL
     bool statusWriteArmed;        // SST: EWSR seen
+    bool commandIgnored;          // this selection's command is not for this part
+    bool holding;                 // serial-2 program: a byte held back (the trailing 0x00?)
+    uint8_t heldByte;
+    uint32_t dataCount;           // data bytes received in this selection
     uint32_t idToggle;
     uint64_t programCount;        // programs and erases carried out, for tests
     uint64_t eraseCount;
@@ -132,8 +136,9 @@ void VcPartInitOnBus(VcFlashPart* part, const VcPartType* type, VcPartBus bus);
 // profile may want them at power-up.
 void VcPartSetStatusBits(VcFlashPart* part, uint8_t bits);
 
-// True while a program or erase cycle runs.
-bool VcPartBusy(const VcFlashPart* part, VcTime now);
+// True while a program or erase cycle runs (brings the part up to `now`:
+// an expired byte-load timer starts the page write).
+bool VcPartBusy(VcFlashPart* part, VcTime now);
 
 // ROM aperture cycles (offset within the aperture, below 128 KiB).
 uint8_t VcPartRead(VcFlashPart* part, uint32_t offset, VcTime now);
@@ -146,3 +151,23 @@ void VcPartSerialLines(VcFlashPart* part, uint32_t lines, VcTime now);
 // Level of the data-in line (from the part) at this moment; an undriven line
 // reads 1 (pull-up).
 bool VcPartSerialDataIn(VcFlashPart* part, VcTime now);
+
+// Model internals shared by flash_part*.cpp (not for callers).
+void VcPartSettle(VcFlashPart* part, VcTime now);
+void VcPartStartBusy(VcFlashPart* part, uint8_t kind, VcTime from, uint64_t ns);
+uint8_t VcPartCell(const VcFlashPart* part, uint32_t offset);
+void VcPartProgramCell(VcFlashPart* part, uint32_t offset, uint8_t value);
+void VcPartReplaceCell(VcFlashPart* part, uint32_t offset, uint8_t value);
+void VcPartEraseAll(VcFlashPart* part);
+void VcPartStartPageWrite(VcFlashPart* part, VcTime from);
+uint8_t VcParallelRead(VcFlashPart* part, uint32_t offset, VcTime now);
+void VcParallelWrite(VcFlashPart* part, uint32_t offset, uint8_t value, VcTime now);
+void VcSpiSelect(VcFlashPart* part);
+void VcSpiByte(VcFlashPart* part, uint8_t value, VcTime now);
+uint8_t VcSpiResponseByte(VcFlashPart* part, VcTime now);
+void VcSpiDeselect(VcFlashPart* part, VcTime now);
+void VcSerial2Byte(VcFlashPart* part, uint8_t value, VcTime now);
+uint8_t VcSerial2ResponseByte(VcFlashPart* part, VcTime now);
+void VcSerial2Deselect(VcFlashPart* part, VcTime now);
+
+enum : uint8_t { VcBusyNone = 0, VcBusyProgram = 1, VcBusyErase = 2 };
