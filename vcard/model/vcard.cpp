@@ -391,7 +391,12 @@ bool VcFitPart(VcMachine* machine, int card, int index, const VcPartType* type)
     if (card < 0 || card >= machine->cardCount || index < 0 || index >= VcMaxPartsPerCard || !type)
         return false;
     VcCard& c = machine->cards[card];
-    VcPartInit(&c.parts[index], type);
+    // A card strapped for the second serial command set talks that set to
+    // whatever part sits on it; every other part answers its own bus.
+    if ((c.straps >> 29) == VcBusSerial2)
+        VcPartInitOnBus(&c.parts[index], type, VcBusSerial2);
+    else
+        VcPartInit(&c.parts[index], type);
     if (c.partCount < index + 1)
         c.partCount = index + 1;
     return true;
@@ -443,6 +448,11 @@ bool VcDeviceControl(VcMachine* machine, uint32_t code, const void* input, uint3
     Begin(machine);
     if (returned)
         *returned = 0;
+    machine->lastInputLength = inputLength;
+    machine->lastOutputLength = outputLength;
+    if (input)
+        memcpy(machine->lastInput, input, inputLength < sizeof machine->lastInput ? inputLength
+                                                                                  : sizeof machine->lastInput);
     switch (code) {
     case IOCTL_MEM_READ:
         return MemAccess(machine, false, input, inputLength, output, outputLength, returned);

@@ -120,6 +120,11 @@ struct VcMachine {
     uint32_t logCount;            // entries written (wraps over VcLogCapacity)
     VcLogEntry log[VcLogCapacity];
     VcFaultRule faults[VcMaxFaultRules];
+    // The last VcDeviceControl as sent: its first input bytes (up to 20) and
+    // the lengths, so tests can check requests byte for byte.
+    uint8_t lastInput[20];
+    uint32_t lastInputLength;
+    uint32_t lastOutputLength;
     bool vxdOpenFails;
     bool deviceOpenFails;         // "\\.\Norvik" cannot be opened (driver not running)
     // Kept by the virtual platform: opens and closes of the two devices.
@@ -137,6 +142,7 @@ int VcAddDevice(VcMachine* machine, uint8_t bus, uint8_t slot, uint16_t vendorId
                 uint16_t subsystemVendorId, uint16_t subsystemId, uint32_t bar0);
 int VcAddCard(VcMachine* machine, int device, uint32_t strapInterface, bool dualBiosBoard, bool bootedFromRom2);
 // Fits part `index` (0 = ROM 1, 1 = ROM 2) of a card; contents start erased.
+// On a card strapped for the second serial set the part answers that set.
 bool VcFitPart(VcMachine* machine, int card, int index, const VcPartType* type);
 // Adds a fault rule (see VcFaultRule); false when all rules are taken.
 bool VcAddFaultRule(VcMachine* machine, uint32_t code, uint32_t address, uint32_t skip, uint32_t count);
