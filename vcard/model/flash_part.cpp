@@ -40,6 +40,13 @@ void AdvanceOutput(VcFlashPart* part, VcTime now) {
         part->outBit = 7;
         part->outByte = part->bus == VcBusSerial2 ? VcSerial2ResponseByte(part, now) : VcSpiResponseByte(part, now);
     }
+    // Status registers are shifted out live: each bit shows the state at
+    // the moment it is driven, so the end of a cycle shows up mid-byte.
+    bool live = part->bus == VcBusSerial2 ? part->command == 0x9F : part->command == 0x05;
+    if (live) {
+        --part->outIndex;
+        part->outByte = part->bus == VcBusSerial2 ? VcSerial2ResponseByte(part, now) : VcSpiResponseByte(part, now);
+    }
     part->dataOut = ((part->outByte >> part->outBit) & 1) != 0;
 }
 
