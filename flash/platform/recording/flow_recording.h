@@ -48,6 +48,8 @@ struct ScriptedServiceManager {
     char imagePath[ScriptedPathSize];
     // Told whenever `running` changes (tests tie the device open to it).
     void (*runningChanged)(bool running);
+    // Told after every call, once it is recorded.
+    void (*afterCall)(ScriptedServiceCallKind kind);
     // Record.
     int32_t openHandles;
     uint32_t callCount;

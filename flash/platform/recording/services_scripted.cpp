@@ -24,19 +24,23 @@ void Copy(char* dst, size_t size, const char* src)
     dst[n] = 0;
 }
 
-ScriptedServiceCall* Record(ScriptedServiceCallKind kind, bool ok, uint32_t error, const char* name = 0)
+ScriptedServiceCall Spare;   // calls past the capacity are counted, not kept
+
+ScriptedServiceCall* Record(ScriptedServiceCallKind kind, bool ok, uint32_t error, const char* name = 0,
+                            const char* imagePath = 0)
 {
     ScriptedServiceManager& m = ScriptedServices;
     uint32_t index = m.callCount++;
-    if (index >= ScriptedServiceCallCapacity)
-        return 0;
-    ScriptedServiceCall& call = m.calls[index];
+    ScriptedServiceCall& call = index < ScriptedServiceCallCapacity ? m.calls[index] : Spare;
     memset(&call, 0, sizeof call);
     call.kind = kind;
     call.ok = ok;
     call.error = error;
     Copy(call.name, sizeof call.name, name);
+    Copy(call.imagePath, sizeof call.imagePath, imagePath);
     call.boxesBefore = Recording.boxCount;
+    if (m.afterCall)
+        m.afterCall(kind);
     return &call;
 }
 
@@ -115,9 +119,7 @@ ServiceHandle SvcCreate(ServiceHandle manager, const char* name, const char* ima
         Copy(m.serviceName, sizeof m.serviceName, name);
         Copy(m.imagePath, sizeof m.imagePath, imagePath);
     }
-    ScriptedServiceCall* call = Record(SvcCallCreate, *error == 0, *error, name);
-    if (call)
-        Copy(call->imagePath, sizeof call->imagePath, imagePath);
+    Record(SvcCallCreate, *error == 0, *error, name, imagePath);
     if (*error)
         return 0;
     ++m.openHandles;
