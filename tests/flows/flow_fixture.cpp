@@ -17,7 +17,7 @@
 
 const char OneCardProfile[] =
     "card 1:0 0x10DE:0x0281 subsystem=0x1043:0x80A1 bar0=0xFD000000 interface=parallel\n"
-    "part 29EE010 image=04.28.20.05\n";
+    "part 39VF010 image=04.28.20.05\n";
 
 const char DualBiosProfile[] =
     "card 1:0 0x10DE:0x0253 bar0=0xE4000000 dual=rom2\n"

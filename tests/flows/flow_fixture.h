@@ -41,5 +41,5 @@ protected:
 };
 
 // Profiles used by several tests.
-extern const char OneCardProfile[];     // 0x0281, SST 29EE010, image 04.28.20.05
+extern const char OneCardProfile[];     // 0x0281, SST 39VF010, image 04.28.20.05
 extern const char DualBiosProfile[];    // 0x0253 booted from ROM 2, two 39VF010
