@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Runs the ctest suite of a Windows test tree under Wine, on a headless X
+# server: one test at a time (first starts of Wine in one prefix collide),
+# with one wineserver kept alive for the whole run to save its start-up.
+#   wine-tests.sh BUILD-DIR [CTEST-ARGS...]
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+dir=$(cd "${1:?usage: wine-tests.sh BUILD-DIR [CTEST-ARGS...]}" && pwd)
+shift
+
+# Any program of the tree tells the runner which Wine and prefix to use.
+program=$(find "$dir" -path "$dir/wineprefix" -prune -o -name '*.exe' -type f -print | sort | head -1)
+if [ -z "$program" ]; then
+  echo "wine-tests: no Windows programs in $dir" >&2
+  exit 1
+fi
+
+export QZ_WINE_RUN=$here/wine-run QZ_PROGRAM=$program QZ_DIR=$dir
+exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" bash -c '
+  set -u
+  "$QZ_WINE_RUN" --init "$QZ_PROGRAM" || exit 1
+  "$QZ_WINE_RUN" --server "$QZ_PROGRAM" -p
+  ctest --test-dir "$QZ_DIR" -j1 --output-on-failure "$@"
+  rc=$?
+  "$QZ_WINE_RUN" --server "$QZ_PROGRAM" -k
+  exit $rc
+' wine-tests "$@"
