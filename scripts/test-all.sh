@@ -113,7 +113,7 @@ prod_ok=0 wintest_ok=0 native_ok=0
 step "build win-prod (i686)" build_tree "$build/win-prod" "$root/cmake/toolchain-i686-mingw-win32.cmake" &&
   prod_ok=1
 step "build win-test ($wine_arch)" build_tree "$build/win-test" \
-  "$root/cmake/toolchain-$wine_arch-mingw-posix.cmake" && wintest_ok=1
+  "$root/cmake/toolchain-$wine_arch-mingw-posix.cmake" -DQZ_PRODUCT_DIR="$build/win-prod/bin" && wintest_ok=1
 step "build native (-Werror)" build_tree "$build/native" "" \
   -DQZ_WERROR=ON -DQZ_PRODUCT_DIR="$build/win-prod/bin" -DQZ_WINTEST_DIR="$build/win-test" && native_ok=1
 

@@ -1,6 +1,7 @@
 // The check on real programs: probes built by both Windows toolchains, the
 // products of the Windows product tree, and the programs of the Windows test tree.
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <string.h>
 #include <strings.h>
 
@@ -37,6 +38,15 @@ std::string Problems(const std::string& path, ImageKind kind) {
     return s;
 }
 
+bool StartsWithMz(const std::string& path) {
+    char magic[2] = {0, 0};
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) return false;
+    size_t n = fread(magic, 1, 2, f);
+    fclose(f);
+    return n == 2 && magic[0] == 'M' && magic[1] == 'Z';
+}
+
 bool HasSuffix(const std::string& name, const char* suffix) {
     size_t n = strlen(suffix);
     if (name.size() < n) return false;
@@ -54,8 +64,9 @@ std::vector<std::string> FilesIn(const char* dir, bool recursive, const std::vec
     };
     if (recursive) {
         for (fs::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-            // The Wine prefix holds Windows' own programs, not ours.
-            if (it->is_directory(ec) && it->path().filename() == "wineprefix") it.disable_recursion_pending();
+            // The Wine prefix holds Windows' own programs, CMakeFiles the compiler checks.
+            if (it->is_directory(ec) && (it->path().filename() == "wineprefix" || it->path().filename() == "CMakeFiles"))
+                it.disable_recursion_pending();
             take(*it);
         }
     } else {
@@ -87,10 +98,16 @@ TEST(ToolchainProbe, Win32ThreadModelProgramIsClean) {
 
 TEST(Products, LoadOnWindowsXp) {
     if (strlen(QZ_PRODUCT_DIR) == 0) GTEST_SKIP() << "QZ_PRODUCT_DIR not set: no products were checked";
-    std::vector<std::string> files = FilesIn(QZ_PRODUCT_DIR, false, {".exe", ".sys", ".dll"});
-    if (files.empty()) GTEST_SKIP() << "no .exe, .sys or .dll in " << QZ_PRODUCT_DIR << ": no products were checked";
+    std::vector<std::string> programs;
+    for (const std::string& f : FilesIn(QZ_PRODUCT_DIR, false, {".exe", ".sys", ".dll"})) {
+        // Setup ships a settings file in INI form under a .dll name.
+        if (HasSuffix(f, ".dll") && !StartsWithMz(f)) continue;
+        programs.push_back(f);
+    }
+    if (programs.empty())
+        GTEST_SKIP() << "no programs or drivers in " << QZ_PRODUCT_DIR << ": no products were checked";
     std::string problems;
-    for (const std::string& f : files) {
+    for (const std::string& f : programs) {
         std::printf("checking %s\n", f.c_str());
         problems += Problems(f, ProductKind(fs::path(f).filename().string().c_str()));
     }
