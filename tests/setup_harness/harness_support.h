@@ -1,0 +1,71 @@
+// Helpers of the QZSetup harness: files, registry, processes and windows of
+// the program under test, seen from outside.
+#ifndef QZ_TESTS_SETUP_HARNESS_SUPPORT_H
+#define QZ_TESTS_SETUP_HARNESS_SUPPORT_H
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Where the program and its data files are (set by main from the command line).
+extern std::string ProductExe;
+extern std::string DataFolder;
+extern std::string HarnessExe;
+
+// Files.
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes);
+bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes);
+bool WriteText(const std::string& path, const std::string& text);
+bool FileExists(const std::string& path);
+std::string WindowsFolder();  // with a trailing backslash
+std::string DriversFolder();  // with a trailing backslash
+std::string ToWindowsPath(const std::string& path);
+
+// Registry, as plain strings; a null value deletes.
+bool SetRegistryText(HKEY root, const std::string& key, const char* name, const char* value, DWORD type = REG_SZ);
+bool GetRegistryText(HKEY root, const std::string& key, const char* name, std::string* value, DWORD* type = nullptr);
+
+// Service entry as the installer left it.
+struct ServiceEntry {
+  bool exists;
+  DWORD type;
+  DWORD start;
+  std::string binary;
+};
+ServiceEntry QueryService(const char* name);
+void DeleteServiceEntry(const char* name);
+
+// The program under test.
+struct ProgramRun {
+  PROCESS_INFORMATION process;
+  DWORD startTick;
+};
+bool StartProgram(const std::string& exe, ProgramRun* run);
+// Exit code, or -1 when it did not end in time (it is then killed).
+int WaitExit(ProgramRun* run, DWORD timeoutMs, DWORD* endTick = nullptr);
+void KillRun(ProgramRun* run);
+HWND WaitSetupWindow(const ProgramRun& run, DWORD timeoutMs);
+
+// Mouse and keys, posted as the system would deliver them.
+void ClickAt(HWND window, int x, int y);
+void PressEscape(HWND window);
+
+// Pixels of the screen, top-down, 0x00RRGGBB.
+std::vector<uint32_t> CaptureScreen(int left, int top, int width, int height);
+
+// Windows owned by the harness, run by its own message thread.
+struct HelperWindows {
+  HWND backdrop;         // full-screen plain red window beneath the program
+  HWND tool;             // stand-in for the panel's tool window, or null
+  volatile LONG closed;  // the tool window received WM_CLOSE
+};
+extern HelperWindows Helpers;
+void StartHelperThread();
+void ShowToolWindow(const char* className, const char* title);
+void RemoveToolWindow();
+
+constexpr COLORREF BackdropColour = RGB(255, 0, 0);
+
+#endif
