@@ -129,7 +129,7 @@ bool FlowTest::WriteFile(const std::string& path, const uint8_t* data, size_t by
     FILE* file = fopen(path.c_str(), "wb");
     if (!file)
         return false;
-    bool ok = fwrite(data, 1, bytes, file) == bytes;
+    bool ok = bytes == 0 || fwrite(data, 1, bytes, file) == bytes;
     return fclose(file) == 0 && ok;
 }
 
