@@ -6,7 +6,9 @@
 #include "hw/hw.h"
 #include "tests/support/vcard_fixture.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/mman.h>
 #endif
 
@@ -142,8 +144,9 @@ uint8_t* LowWindow()
     static uint8_t* window = nullptr;
     if (!window) {
 #ifdef _WIN32
-        static uint8_t buffer[0x400000];
-        window = buffer;
+        for (uintptr_t at = 0x08000000; !window && at < 0x80000000u; at += 0x400000)
+            window = static_cast<uint8_t*>(
+                VirtualAlloc(reinterpret_cast<void*>(at), 0x400000, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
 #else
         void* p = mmap(nullptr, 0x400000, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
         window = p == MAP_FAILED ? nullptr : static_cast<uint8_t*>(p);

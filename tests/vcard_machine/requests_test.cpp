@@ -80,7 +80,8 @@ TEST_F(RequestTest, PciConfigRefusesEmptySlotsBadLengthsAndVanishedDevices)
     EXPECT_FALSE(VcDeviceControl(machine, IOCTL_PCI_CONFIG, shortInput.get(), 3, out.get(), 400, &returned));
     EXPECT_EQ(returned, 0u);
     EXPECT_FALSE(VcDeviceControl(machine, IOCTL_PCI_CONFIG, &request, 4, out.get(), 399, &returned));
-    EXPECT_FALSE(VcDeviceControl(machine, IOCTL_PCI_CONFIG, &request, 5, out.get(), 400, &returned));
+    uint8_t longInput[5] = {1, 0, 0, 0, 0};
+    EXPECT_FALSE(VcDeviceControl(machine, IOCTL_PCI_CONFIG, longInput, 5, out.get(), 400, &returned));
     EXPECT_FALSE(VcDeviceControl(machine, IOCTL_PCI_CONFIG, &request, 4, nullptr, 400, &returned));
     request = {1, 1};
     EXPECT_FALSE(VcDeviceControl(machine, IOCTL_PCI_CONFIG, &request, 4, out.get(), 400, &returned));

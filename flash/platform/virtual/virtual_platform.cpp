@@ -6,8 +6,8 @@
 // Direct mode: the map request of "\\.\QZF.VXD" answers host memory that
 // stands for the card's register window, filled once with what the window
 // shows at first (ROM switch, straps, ROM contents) and plain memory after
-// that. Its linear address must fit the 32-bit WindowBase: natively it is
-// mapped below 2 GiB (MAP_32BIT); a 32-bit Windows process can use any.
+// that. Its linear address must fit the 32-bit WindowBase: it is mapped
+// below 2 GiB (MAP_32BIT natively, low addresses asked for on Windows).
 #include "platform/virtual/virtual_platform.h"
 
 #include <string.h>
@@ -62,8 +62,13 @@ void ReleaseWindow(uintptr_t window)
 uintptr_t NewWindow()
 {
 #ifdef _WIN32
-    void* p = VirtualAlloc(0, VcWindowSize, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
-    return reinterpret_cast<uintptr_t>(p);
+    // A 64-bit process (tests under 64-bit Wine) must ask for low addresses.
+    for (uintptr_t at = 0x10000000; at < 0x80000000u; at += VcWindowSize) {
+        void* p = VirtualAlloc(reinterpret_cast<void*>(at), VcWindowSize, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+        if (p)
+            return reinterpret_cast<uintptr_t>(p);
+    }
+    return 0;
 #else
     void* p = mmap(0, VcWindowSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
     if (p == MAP_FAILED)
