@@ -227,6 +227,26 @@ TEST_F(StartUp, NoCardRemovesTheServiceBeforeSayingSo)
     ExpectEndedCleanly();
 }
 
+TEST_F(StartUp, CardWhoseEveryRequestFailsIsNeverUsed)
+{
+    std::string profile = std::string(OneCardProfile) + "fail any\n";
+    ASSERT_TRUE(Machine(profile.c_str()));
+    EXPECT_FALSE(RecordedProgramStart(""));
+    EXPECT_EQ(LastBox(), "Device not open ");
+    ExpectEndedCleanly();
+}
+
+TEST_F(StartUp, CardWhoseMemoryRequestsFailHasNoKnownPart)
+{
+    std::string profile = std::string(OneCardProfile) + "fail mem-read\nfail mem-write\n";
+    ASSERT_TRUE(Machine(profile.c_str()));
+    uint64_t programs = machine->cards[0].parts[0].programCount;
+    EXPECT_FALSE(RecordedProgramStart(""));
+    EXPECT_EQ(LastBox(), "Supported EEPROM not found.\n");
+    EXPECT_EQ(machine->cards[0].parts[0].programCount, programs);
+    ExpectEndedCleanly();
+}
+
 TEST_F(StartUp, WithoutAdministratorRightsTheDeviceDoesNotOpen)
 {
     ASSERT_TRUE(Machine(OneCardProfile));
