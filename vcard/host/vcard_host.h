@@ -45,7 +45,8 @@ struct VcBiosImageSpec {
 // `outSize` bytes; what follows the image is left alone): signature, size,
 // PCI data structure with the ids, the graphics BIOS control block with the
 // version, a filler that differs from byte to byte, and a checksum byte that
-// makes the image sum to 0. False when the spec does not fit.
+// makes the image sum to 0. False when the length is not a multiple of 512
+// from 1 KiB to 64 KiB, or does not fit in outSize.
 bool VcMakeBiosImage(const VcBiosImageSpec& spec, uint8_t* out, uint32_t outSize);
 
 // Offsets used by the generated images.
