@@ -181,9 +181,22 @@ protected:
     }
 };
 
+// Units the part had programmed at each progress draw.
+uint64_t ProgramsAtDraw[64];
+uint32_t DrawsSeen;
+
+void NoteProgramsAtDraw(int32_t, int32_t)
+{
+    if (DrawsSeen < 64)
+        ProgramsAtDraw[DrawsSeen] = EnginePart()->programCount;
+    ++DrawsSeen;
+}
+
 TEST_F(Flash, SuccessfulRunShowsItsLinesBoxesAndBar)
 {
     Attach("39VF512", 0xD4);
+    DrawsSeen = 0;
+    RecordingProgressHook = NoteProgramsAtDraw;
     ASSERT_TRUE(FlashImage());
 
     ASSERT_EQ(2u, Recording.boxCount);
@@ -213,6 +226,8 @@ TEST_F(Flash, SuccessfulRunShowsItsLinesBoxesAndBar)
     }
     EXPECT_EQ(0, Recording.progressDraws[5].done);
     EXPECT_EQ(0, Recording.progressDraws[6].done);
+    EXPECT_EQ(1u, ProgramsAtDraw[5]);
+    EXPECT_EQ(1025u, ProgramsAtDraw[6]);
     EXPECT_EQ(1, Recording.progressDraws[7].done);
     EXPECT_EQ(15, Recording.progressDraws[36].done);
     EXPECT_EQ(16, Recording.progressDraws[36].total);

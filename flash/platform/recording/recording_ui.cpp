@@ -2,6 +2,7 @@
 #include <string.h>
 
 UiRecording Recording;
+void (*RecordingProgressHook)(int32_t done, int32_t total);
 
 namespace {
 
@@ -29,6 +30,7 @@ void RecordingReset()
     memset(&Recording, 0, sizeof Recording);
     memset(DcOut, 0, sizeof DcOut);
     NextDc = 0;
+    RecordingProgressHook = nullptr;
 }
 
 void RecordingQueueAnswer(int answer)
@@ -118,6 +120,8 @@ void UiDrawProgress(DcHandle dc, int32_t done, int32_t total)
     if (Recording.progressDrawCount < RecordedProgressCapacity)
         Recording.progressDraws[Recording.progressDrawCount] = RecordedProgressDraw{dc, done, total};
     ++Recording.progressDrawCount;
+    if (RecordingProgressHook != nullptr)
+        RecordingProgressHook(done, total);
 }
 
 void UiEraseProgress(DcHandle dc, int32_t left, int32_t top, int32_t height, int32_t step, int32_t count)

@@ -67,6 +67,9 @@ struct UiRecording {
 };
 
 extern UiRecording Recording;
+// Called at every progress draw, so a test can note what the card had done by
+// then. Cleared by RecordingReset.
+extern void (*RecordingProgressHook)(int32_t done, int32_t total);
 
 void RecordingReset();
 // Answers for the next message boxes, in order; unscripted boxes get OK.
