@@ -44,6 +44,9 @@ void JedecReadId(uint8_t* makerId, uint8_t* deviceId)
 {
     Unlock();
     WriteRom8(UnlockAddress1, 0x90);
+    // Page-write parts need about 10 us to enter identification mode; read
+    // at once, they answer with array data and the part goes unrecognised.
+    SpinDelay(1);
     *makerId = static_cast<uint8_t>(ReadRom8(0));
     *deviceId = static_cast<uint8_t>(ReadRom8(1));
     Unlock();

@@ -249,10 +249,27 @@ void Serial2WaitReady()
     SerialDeselect();
 }
 
+// SST serial parts power up with their block protection set and refuse
+// erase and program until it is cleared: enable the status write, then
+// write a status of 0. The bits stay clear until the next power-up, so
+// doing it before the erase also frees the programming that follows.
+static void SpiClearBlockProtection()
+{
+    SerialSelect();
+    SerialSendByte(0x50);
+    SerialDeselect();
+    SerialSelect();
+    SerialSendByte(0x01);
+    SerialSendByte(0x00);
+    SerialDeselect();
+}
+
 bool SpiChipErase(uint8_t makerId)
 {
     OpenRomAccess();
     SerialBegin();
+    if (makerId == 0xBF)
+        SpiClearBlockProtection();
     SerialSelect();
     SerialSendByte(0x06);
     SerialDeselect();

@@ -42,21 +42,6 @@ void ExpectFlashFailed()
 
 // ---- every listed part through its own command set ----
 
-// Two kinds of faithful part the engine, as it stands, cannot serve:
-//  - page-write parts that enter identification mode some 10 us after the
-//    command; the codes are read 1 us after it and come from the array;
-//  - SST serial parts, whose block protection powers up set; nothing in the
-//    engine clears it, so their erase and program commands are ignored.
-bool IdentifiesLate(const VcPartType* type)
-{
-    return static_cast<uint64_t>(type->idDelayUs) * 1000 > VcRequestCostNs;
-}
-
-bool ProtectedAtPowerUp(const VcPartType* type)
-{
-    return (type->flags & VcFlagProtectAtPowerUp) != 0;
-}
-
 class EveryPart : public ::testing::TestWithParam<int> {};
 
 TEST_P(EveryPart, IsIdentifiedAndFlashed)
@@ -67,27 +52,15 @@ TEST_P(EveryPart, IsIdentifiedAndFlashed)
     ASSERT_NE(nullptr, type) << entry.partName;
     ASSERT_TRUE(AttachEngineCard(entry.partName, entry.deviceId, VcPartTypeBus(type)));
 
-    if (IdentifiesLate(type)) {
-        EXPECT_FALSE(IdentifyEngineCard());
-        FlashMakerId = entry.makerId;
-        FlashDeviceId = entry.deviceId;
-        ASSERT_TRUE(FindFlashPart());
-        RecordingReset();
-    } else {
-        ASSERT_TRUE(IdentifyEngineCard()) << entry.partName;
-        EXPECT_EQ(entry.makerId, FlashMakerId);
-        EXPECT_EQ(entry.deviceId, FlashDeviceId);
-        EXPECT_EQ(0u, Recording.boxCount);
-    }
+    // Includes the page-write parts that enter identification mode late and
+    // the SST serial parts whose block protection powers up set.
+    ASSERT_TRUE(IdentifyEngineCard()) << entry.partName;
+    EXPECT_EQ(entry.makerId, FlashMakerId);
+    EXPECT_EQ(entry.deviceId, FlashDeviceId);
+    EXPECT_EQ(0u, Recording.boxCount);
     EXPECT_EQ(&entry, CurrentPart);
 
     MakeTestImage(4096, TestVendorId, TestDeviceId);
-    if (ProtectedAtPowerUp(type)) {
-        EXPECT_FALSE(FlashImage());
-        EXPECT_EQ(0xFF, EnginePart()->data[0]);
-        VcPartSetStatusBits(EnginePart(), 0);
-        RecordingReset();
-    }
     ASSERT_TRUE(FlashImage()) << entry.partName << ": " << LastLine();
     EXPECT_EQ(-1, FirstPartDifference());
     EXPECT_EQ(0xFF, EnginePart()->data[4096]);
@@ -144,8 +117,6 @@ TEST_P(EveryMode, FlashesAFullImage)
     ASSERT_TRUE(IdentifyEngineCard());
     EXPECT_EQ(mode.strap, FlashInterface);
     NtNot2000 = mode.quick;
-    if (ProtectedAtPowerUp(VcFindPartType(mode.partName, mode.deviceId)))
-        VcPartSetStatusBits(EnginePart(), 0);
     // Part contents from an earlier BIOS must be erased first.
     memset(EnginePart()->data, 0x00, 0x100);
 

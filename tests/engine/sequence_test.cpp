@@ -139,11 +139,21 @@ TEST_F(Sequences, SpiEraseSendsWriteEnableThenTheMakersOpcode)
     EXPECT_EQ(std::vector<uint8_t>{0x62}, sent[1]);
     EXPECT_EQ(0x05, sent[2].at(0));
 
-    for (uint8_t maker : {0x20, 0x5E, 0x9D, 0xBF}) {
+    for (uint8_t maker : {0x20, 0x5E, 0x9D}) {
         StartLog();
         SpiChipErase(maker);
-        EXPECT_EQ(maker == 0xBF ? 0x60 : 0xC7, SentBytes().at(1).at(0));
+        EXPECT_EQ(0xC7, SentBytes().at(1).at(0));
     }
+
+    // SST parts first have their power-up block protection cleared.
+    StartLog();
+    SpiChipErase(0xBF);
+    sent = SentBytes();
+    ASSERT_GE(sent.size(), 4u);
+    EXPECT_EQ(std::vector<uint8_t>{0x50}, sent[0]);
+    EXPECT_EQ((std::vector<uint8_t>{0x01, 0x00}), sent[1]);
+    EXPECT_EQ(std::vector<uint8_t>{0x06}, sent[2]);
+    EXPECT_EQ(std::vector<uint8_t>{0x60}, sent[3]);
 }
 
 TEST_F(Sequences, ProgramCommandsOfBothSerialSets)
