@@ -233,10 +233,18 @@ class SetupRun : public ::testing::Test {
     return WaitSetupWindow(run, 20000);
   }
 
+  // The screen as it settles: drawing reaches the X server a little later.
   std::vector<uint32_t> CaptureWindow(HWND window) {
     RECT rect;
     GetWindowRect(window, &rect);
-    return CaptureScreen(rect.left, rect.top, 400, 200);
+    std::vector<uint32_t> last = CaptureScreen(rect.left, rect.top, 400, 200);
+    for (int attempt = 0; attempt < 20; ++attempt) {
+      Sleep(100);
+      std::vector<uint32_t> next = CaptureScreen(rect.left, rect.top, 400, 200);
+      if (next == last) break;
+      last = next;
+    }
+    return last;
   }
 
   // Both caption areas, OK first, each the button's own columns.
