@@ -21,6 +21,7 @@ exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" bash -c '
   set -u
   "$QZ_WINE_RUN" --init "$QZ_PROGRAM" || exit 1
   "$QZ_WINE_RUN" --server "$QZ_PROGRAM" -p
+  "$QZ_WINE_RUN" --start "$QZ_PROGRAM"
   ctest --test-dir "$QZ_DIR" -j1 --output-on-failure "$@"
   rc=$?
   "$QZ_WINE_RUN" --server "$QZ_PROGRAM" -k
