@@ -1,0 +1,34 @@
+// What answers the driver requests of a run: the register windows of real
+// cards through sysfs, or the virtual card. One table of functions chosen at
+// start; the driver, PCI BIOS and time seams of the program dispatch to it.
+#pragma once
+#include <stdint.h>
+
+struct DriverBackend {
+    const char* name;
+    // False when the driver device cannot be opened.
+    bool (*open)();
+    // One request of the kernel driver's contract.
+    bool (*control)(uint32_t code, const void* input, uint32_t inputLength, void* output, uint32_t outputLength,
+                    uint32_t* returned);
+    // Time passing outside requests (virtual card: its clock); may be 0.
+    void (*advance)(uint64_t nanoseconds);
+};
+
+// The backend of this run; 0 before one is chosen (every open then fails).
+extern const DriverBackend* ActiveBackend;
+
+// Waits take real time (always on real cards). Off, a virtual run lets them
+// pass in the card's own time only.
+extern bool RealWaits;
+
+// Real time spent waiting, for the benchmark: Sleep calls and busy loops.
+struct WaitTotals {
+    uint64_t sleepNs;
+    uint64_t busyNs;
+    uint64_t sleeps;
+    uint64_t busyLoops;
+};
+extern WaitTotals Waits;
+
+uint64_t MonotonicNs();

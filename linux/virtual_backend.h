@@ -1,0 +1,16 @@
+// The virtual card as the backend of a run: a machine from a profile file or
+// the built-in one, its flash parts written back to their files at the end.
+#pragma once
+#include <stddef.h>
+
+#include "linux/backend.h"
+#include "vcard/model/vcard.h"
+
+extern const DriverBackend VirtualBackend;
+
+// Loads the profile (0: the built-in machine). False with the reason in `error`.
+bool VirtualMachineLoad(const char* profile, char* error, size_t errorSize);
+// Writes the parts that have files back to them.
+bool VirtualMachineSave(char* error, size_t errorSize);
+void VirtualMachineFree();
+VcMachine* VirtualMachineNow();
