@@ -128,18 +128,42 @@ void RefusalText(const char* what, const char* path, int error, char* out, size_
 {
     char mode[32];
     LockdownMode(mode, sizeof mode);
-    if ((error == EPERM || error == EACCES) && mode[0] && strcmp(mode, "none") != 0) {
-        snprintf(out, size,
-                 "cannot %s %s: %s. The kernel is locked down (%s), which forbids reaching a card's registers "
-                 "from a program; flashing needs a kernel without lockdown (Secure Boot off, or lockdown=none).",
-                 what, path, strerror(error), mode);
-    } else if (error == EPERM || error == EACCES) {
-        snprintf(out, size,
-                 "cannot %s %s: %s. Reaching a card's registers needs root: run qzflash as root "
-                 "(for example with sudo).",
-                 what, path, strerror(error));
-    } else {
-        snprintf(out, size, "cannot %s %s: %s.", what, path, strerror(error));
+    bool lockedDown = mode[0] && strcmp(mode, "none") != 0;
+    bool refused = error == EPERM || error == EACCES;
+    int n = snprintf(out, size, "cannot %s %s: %s.", what, path, strerror(error));
+    if (n < 0 || static_cast<size_t>(n) >= size || !refused)
+        return;
+    if (geteuid() != 0)
+        snprintf(out + n, size - n,
+                 " Reaching a card's registers needs root: run qzflash as root (for example with sudo).%s",
+                 lockedDown ? " The kernel is also locked down, which forbids it even to root." : "");
+    else if (lockedDown)
+        snprintf(out + n, size - n,
+                 " The kernel is locked down (%s), which forbids reaching a card's registers from a program; "
+                 "flashing needs a kernel without lockdown (Secure Boot off, or lockdown=none).",
+                 mode);
+}
+
+// Notes the guarded registers a write changes, to be put back at the end.
+void MarkGuarded(SysfsCard* card, uint32_t offset, uint32_t size)
+{
+    for (int g = 0; g < SysfsGuardedCount; ++g) {
+        const GuardedRegister& reg = Guarded[g];
+        if (offset < reg.offset + reg.size && reg.offset < offset + size)
+            card->written[g] = 1;
+    }
+}
+
+// Reads the guarded registers as they are before the run changes anything,
+// so that no request later costs a second access.
+void ReadOriginals(SysfsCard* card)
+{
+    for (int g = 0; g < SysfsGuardedCount; ++g) {
+        const GuardedRegister& reg = Guarded[g];
+        if (reg.offset + reg.size > card->windowLength)
+            continue;
+        volatile uint8_t* at = card->window + reg.offset;
+        card->original[g] = reg.size == 1 ? *at : *reinterpret_cast<volatile uint32_t*>(at);
     }
 }
 
@@ -172,6 +196,7 @@ bool MapWindow(SysfsCard* card, char* error, size_t errorSize)
     card->fd = fd;
     card->window = static_cast<volatile uint8_t*>(window);
     card->windowLength = length;
+    ReadOriginals(card);
     return true;
 }
 
@@ -203,23 +228,6 @@ SysfsCard* FindWindow(uint32_t bus, uint32_t address, uint32_t size, uint32_t* o
         }
     }
     return 0;
-}
-
-// Keeps the value of each guarded register the write will change.
-void SaveGuarded(SysfsCard* card, uint32_t offset, uint32_t size)
-{
-    for (int g = 0; g < SysfsGuardedCount; ++g) {
-        const GuardedRegister& reg = Guarded[g];
-        if (card->saved[g] || offset >= reg.offset + reg.size || reg.offset >= offset + size)
-            continue;
-        if (reg.offset + reg.size > card->windowLength)
-            continue;
-        volatile uint8_t* at = card->window + reg.offset;
-        card->original[g] = reg.size == 1 ? *at : *reinterpret_cast<volatile uint32_t*>(at);
-        // The value first: a signal between the two stores must not restore garbage.
-        __atomic_signal_fence(__ATOMIC_SEQ_CST);
-        card->saved[g] = 1;
-    }
 }
 
 bool PciConfig(const void* input, uint32_t inputLength, void* output, uint32_t outputLength, uint32_t* returned)
@@ -265,7 +273,9 @@ bool MemAccess(bool write, const void* input, uint32_t inputLength, void* output
             WriteNoticeGiven = true;
             (SysfsDriverNotice ? SysfsDriverNotice : PrintNotice)(SysfsDisplayNotice);
         }
-        SaveGuarded(card, offset, request.Size);
+        MarkGuarded(card, offset, request.Size);
+        // The mark first: a signal right after the store must put it back.
+        __atomic_signal_fence(__ATOMIC_SEQ_CST);
         if (request.Size == 1)
             *at = static_cast<uint8_t>(request.Value);
         else
@@ -364,14 +374,14 @@ void SysfsDriverRestoreRegisters()
         if (!card.window)
             continue;
         for (int g = 0; g < SysfsGuardedCount; ++g) {
-            if (!card.saved[g])
+            if (!card.written[g] || Guarded[g].offset + Guarded[g].size > card.windowLength)
                 continue;
             volatile uint8_t* at = card.window + Guarded[g].offset;
             if (Guarded[g].size == 1)
                 *at = static_cast<uint8_t>(card.original[g]);
             else
                 *reinterpret_cast<volatile uint32_t*>(at) = card.original[g];
-            card.saved[g] = 0;
+            card.written[g] = 0;
         }
     }
 }

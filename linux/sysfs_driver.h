@@ -27,9 +27,10 @@ struct SysfsCard {
     volatile uint8_t* window;     // resource0 mapped; 0 when not mapped
     size_t windowLength;          // bytes reachable: resource0's size, at most 16 MiB
     int fd;
-    // The registers a flash run changes, as they were before its first write.
+    // The registers a flash run changes (ROM access switch, serial lines) as
+    // they were when the window was mapped, and whether the run wrote them.
     uint32_t original[SysfsGuardedCount];
-    volatile sig_atomic_t saved[SysfsGuardedCount];
+    volatile sig_atomic_t written[SysfsGuardedCount];
 };
 
 // Finds the supported NVIDIA cards below `root` (normally "/sys"). With

@@ -1,0 +1,533 @@
+// The sysfs driver on a fake sysfs tree made here: configuration files and a
+// regular file standing for each card's resource0.
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <ucontext.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "hw/driver_requests.h"
+#include "linux/sysfs_driver.h"
+
+namespace {
+
+const uint32_t Window1 = 0xE3000000;   // card 0000:01:00.0, BAR0 0xE3000008
+const uint32_t Window2 = 0xE4000000;   // card 0000:00:0a.1, 1 MiB resource0
+const uint32_t SmallResource = 0x100000;
+
+std::vector<std::string> Notices;
+
+void RecordNotice(const char* text)
+{
+    Notices.push_back(text);
+}
+
+class FakeSysfs : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/qz-sysfs-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        root = pattern;
+        // Two supported cards: bus 1 device 0, and bus 0 device 10 function 1
+        // (slot index 42) with a resource smaller than the window.
+        AddDevice("0000:01:00.0", 0x10DE, 0x0281, 0xE3000008, 256, SysfsWindowSize);
+        AddDevice("0000:00:0a.1", 0x10DE, 0x0253, 0xE4000000, 64, SmallResource);
+        // None of these may be mapped: they have no resource0, so a start
+        // that tried would fail.
+        AddDevice("0000:00:00.0", 0x8086, 0x2570, 0, 256, 0);
+        AddDevice("0000:02:00.0", 0x10DE, 0x0400, 0xE8000000, 256, 0);   // unsupported id
+        AddDevice("0000:00:05.2", 0x10DE, 0x0281, 0xEA000000, 256, 0);   // function 2: no slot index
+        AddDevice("0001:01:00.0", 0x10DE, 0x0281, 0xEC000000, 256, 0);   // another domain
+        Notices.clear();
+        SysfsDriverNotice = RecordNotice;
+    }
+
+    void TearDown() override
+    {
+        SysfsDriverStop();
+        SysfsDriverNotice = nullptr;
+        std::string command = "rm -rf '" + root + "'";
+        ASSERT_EQ(system(command.c_str()), 0);
+    }
+
+    std::string DevicePath(const char* name) const { return root + "/bus/pci/devices/" + name; }
+    std::string Resource(const char* name) const { return DevicePath(name) + "/resource0"; }
+
+    void AddDevice(const char* name, uint16_t vendor, uint16_t device, uint32_t bar0, size_t configSize,
+                   size_t resourceSize)
+    {
+        std::string dir = DevicePath(name);
+        std::string command = "mkdir -p '" + dir + "'";
+        ASSERT_EQ(system(command.c_str()), 0);
+        std::vector<uint8_t> config(configSize, 0);
+        for (size_t i = 0; i < configSize; ++i)
+            config[i] = static_cast<uint8_t>(0x40 + i);   // every byte tells its offset
+        Put16(config, 0, vendor);
+        Put16(config, 2, device);
+        Put32(config, 0x10, bar0);
+        Put16(config, 0x2C, 0x1043);
+        Put16(config, 0x2E, 0x80A1);
+        WriteFile(dir + "/config", config);
+        if (resourceSize) {
+            int fd = open((dir + "/resource0").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+            ASSERT_GE(fd, 0);
+            ASSERT_EQ(ftruncate(fd, static_cast<off_t>(resourceSize)), 0);
+            close(fd);
+        }
+    }
+
+    static void Put16(std::vector<uint8_t>& bytes, size_t at, uint16_t value)
+    {
+        bytes[at] = static_cast<uint8_t>(value);
+        bytes[at + 1] = static_cast<uint8_t>(value >> 8);
+    }
+    static void Put32(std::vector<uint8_t>& bytes, size_t at, uint32_t value)
+    {
+        for (int i = 0; i < 4; ++i)
+            bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+    }
+    static void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes)
+    {
+        FILE* file = fopen(path.c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        ASSERT_EQ(fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+        fclose(file);
+    }
+
+    // Bytes of a resource file as the test sees it, not through the driver.
+    std::vector<uint8_t> FileBytes(const std::string& path, uint32_t offset, uint32_t count)
+    {
+        std::vector<uint8_t> bytes(count, 0);
+        int fd = open(path.c_str(), O_RDONLY);
+        EXPECT_GE(fd, 0);
+        EXPECT_EQ(pread(fd, bytes.data(), count, offset), static_cast<ssize_t>(count));
+        close(fd);
+        return bytes;
+    }
+    void PutFileBytes(const std::string& path, uint32_t offset, const std::vector<uint8_t>& bytes)
+    {
+        int fd = open(path.c_str(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(pwrite(fd, bytes.data(), bytes.size(), offset), static_cast<ssize_t>(bytes.size()));
+        close(fd);
+    }
+
+    bool Start(bool map = true)
+    {
+        char error[1024];
+        bool ok = SysfsDriverStart(root.c_str(), map, error, sizeof error);
+        lastError = error;
+        return ok;
+    }
+
+    static bool Mem(uint32_t code, uint32_t bus, uint32_t address, uint32_t value, uint32_t size, void* output,
+                    uint32_t outputLength, uint32_t addressHigh = 0, uint32_t inputLength = sizeof(MemAccessRequest))
+    {
+        MemAccessRequest request = {bus, address, addressHigh, value, size};
+        uint32_t returned = 0;
+        return SysfsDriverControl(code, &request, inputLength, output, outputLength, &returned);
+    }
+    static bool Write(uint32_t bus, uint32_t address, uint32_t value, uint32_t size)
+    {
+        uint32_t scratch = 0;
+        return Mem(IOCTL_MEM_WRITE, bus, address, value, size, &scratch, size);
+    }
+    static bool Read(uint32_t bus, uint32_t address, uint32_t size, uint32_t* value)
+    {
+        *value = 0;
+        return Mem(IOCTL_MEM_READ, bus, address, 0, size, value, size);
+    }
+    static bool Config(uint16_t bus, uint16_t slot, uint8_t* out, uint32_t inputLength = sizeof(PciConfigRequest))
+    {
+        PciConfigRequest request = {bus, slot};
+        uint32_t returned = 0;
+        return SysfsDriverControl(IOCTL_PCI_CONFIG, &request, inputLength, out, PciConfigOutputSize, &returned);
+    }
+
+    std::string root;
+    std::string lastError;
+};
+
+TEST_F(FakeSysfs, ConfigRequestsReadTheSlotsConfigFile)
+{
+    ASSERT_TRUE(Start());
+    uint8_t out[PciConfigOutputSize];
+    memset(out, 0xEE, sizeof out);
+    ASSERT_TRUE(Config(1, 0, out));
+    EXPECT_EQ(out[0] | out[1] << 8, 0x10DE);
+    EXPECT_EQ(out[2] | out[3] << 8, 0x0281);
+    EXPECT_EQ(out[0x10], 0x08);
+    EXPECT_EQ(out[0x13], 0xE3);
+    EXPECT_EQ(out[0x2C] | out[0x2D] << 8, 0x1043);
+    EXPECT_EQ(out[0xFF], static_cast<uint8_t>(0x40 + 0xFF));
+    // Past the 256 bytes of the file the answer is zero, not stale buffer.
+    EXPECT_EQ(out[256], 0);
+    EXPECT_EQ(out[PciConfigOutputSize - 1], 0);
+
+    // Slot index 42 is device 10, function 1; a 64-byte file (what a user
+    // without root sees) gives 64 bytes and zeros.
+    memset(out, 0xEE, sizeof out);
+    ASSERT_TRUE(Config(0, 42, out));
+    EXPECT_EQ(out[2] | out[3] << 8, 0x0253);
+    EXPECT_EQ(out[63], static_cast<uint8_t>(0x40 + 63));
+    EXPECT_EQ(out[64], 0);
+
+    // Devices that are not there, and slots past 63.
+    EXPECT_FALSE(Config(0, 10, out));
+    EXPECT_FALSE(Config(3, 0, out));
+    EXPECT_FALSE(Config(1, 64, out));
+    EXPECT_FALSE(Config(0x101, 0, out));
+    EXPECT_FALSE(Config(1, 0, out, 3));
+    // Any device answers configuration requests, not only supported cards.
+    EXPECT_TRUE(Config(0, 0, out));
+}
+
+TEST_F(FakeSysfs, StartMapsTheSupportedCardsOnly)
+{
+    ASSERT_TRUE(Start()) << lastError;
+    ASSERT_EQ(SysfsDriverCardCount(), 2);
+    const SysfsCard* first = SysfsDriverCard(0);
+    const SysfsCard* second = SysfsDriverCard(1);
+    if (first->bus != 1)
+        std::swap(first, second);
+    EXPECT_STREQ(first->name, "0000:01:00.0");
+    EXPECT_EQ(first->slot, 0);
+    EXPECT_EQ(first->windowBase, Window1);
+    EXPECT_EQ(first->windowLength, SysfsWindowSize);
+    EXPECT_NE(first->window, nullptr);
+    EXPECT_STREQ(second->name, "0000:00:0a.1");
+    EXPECT_EQ(second->slot, 42);
+    EXPECT_EQ(second->windowLength, SmallResource);
+
+    // Without mapping (listing the cards) nothing needs resource0.
+    ASSERT_EQ(unlink(Resource("0000:01:00.0").c_str()), 0);
+    ASSERT_TRUE(Start(false));
+    EXPECT_EQ(SysfsDriverCardCount(), 2);
+    EXPECT_EQ(SysfsDriverCard(0)->window, nullptr);
+    uint32_t value = 0;
+    EXPECT_FALSE(Read(1, Window1 + 0x1850, 1, &value));
+}
+
+TEST_F(FakeSysfs, AccessesReachTheRightBytesAndNothingElse)
+{
+    ASSERT_TRUE(Start()) << lastError;
+    std::string r1 = Resource("0000:01:00.0");
+    std::string r2 = Resource("0000:00:0a.1");
+
+    ASSERT_TRUE(Write(1, Window1 + 0x305555, 0xAA, 1));
+    EXPECT_EQ(FileBytes(r1, 0x305554, 3), (std::vector<uint8_t>{0x00, 0xAA, 0x00}));
+    ASSERT_TRUE(Write(1, Window1 + 0x1204, 0x12345678, 4));
+    EXPECT_EQ(FileBytes(r1, 0x1203, 6), (std::vector<uint8_t>{0x00, 0x78, 0x56, 0x34, 0x12, 0x00}));
+    // A byte write carries only the value's low byte.
+    ASSERT_TRUE(Write(1, Window1 + 0x2AAA, 0x1FF, 1));
+    EXPECT_EQ(FileBytes(r1, 0x2AA9, 3), (std::vector<uint8_t>{0x00, 0xFF, 0x00}));
+    // The second card's window, reached through its own bus only.
+    ASSERT_TRUE(Write(0, Window2 + 0x40, 0xCAFEF00D, 4));
+    EXPECT_EQ(FileBytes(r2, 0x40, 4), (std::vector<uint8_t>{0x0D, 0xF0, 0xFE, 0xCA}));
+    EXPECT_EQ(FileBytes(r1, 0x40, 4), (std::vector<uint8_t>{0, 0, 0, 0}));
+
+    PutFileBytes(r1, 0x101000, {0x11, 0x22, 0x33, 0x64});
+    uint32_t value = 0;
+    ASSERT_TRUE(Read(1, Window1 + 0x101000, 4, &value));
+    EXPECT_EQ(value, 0x64332211u);
+    ASSERT_TRUE(Read(1, Window1 + 0x101003, 1, &value));
+    EXPECT_EQ(value, 0x64u);
+    // A byte read fills one byte of the output and leaves the rest alone.
+    uint8_t out[4] = {0xEE, 0xEE, 0xEE, 0xEE};
+    ASSERT_TRUE(Mem(IOCTL_MEM_READ, 1, Window1 + 0x101001, 0, 1, out, 1));
+    EXPECT_EQ(out[0], 0x22);
+    EXPECT_EQ(out[1], 0xEE);
+    // The last word of the 16 MiB window.
+    ASSERT_TRUE(Write(1, Window1 + SysfsWindowSize - 4, 0x01020304, 4));
+    EXPECT_EQ(FileBytes(r1, SysfsWindowSize - 4, 4), (std::vector<uint8_t>{4, 3, 2, 1}));
+}
+
+TEST_F(FakeSysfs, EverythingOutsideTheWindowIsRefusedAndUntouched)
+{
+    ASSERT_TRUE(Start()) << lastError;
+    std::string r1 = Resource("0000:01:00.0");
+    std::string r2 = Resource("0000:00:0a.1");
+    PutFileBytes(r1, 0, {0x5A, 0x5A, 0x5A, 0x5A});
+    PutFileBytes(r1, SysfsWindowSize - 4, {0x5A, 0x5A, 0x5A, 0x5A});
+    PutFileBytes(r2, SmallResource - 4, {0x5A, 0x5A, 0x5A, 0x5A});
+    uint32_t value = 0x77777777;
+
+    struct Refused {
+        uint32_t bus;
+        uint32_t address;
+        uint32_t size;
+        uint32_t addressHigh;
+    };
+    const Refused cases[] = {
+        {1, Window1 - 1, 1, 0},                     // below the window
+        {1, Window1 - 2, 4, 0},                     // a word reaching into it
+        {1, Window1 + SysfsWindowSize, 1, 0},       // past the 16 MiB
+        {1, Window1 + SysfsWindowSize - 2, 4, 0},   // a word across the end
+        {1, Window1 + 0x1206, 4, 0},                // a word across two registers
+        {0, Window1 + 0x1850, 1, 0},                // the window of another bus
+        {1, Window1 + 0x1850, 1, 1},                // above 4 GiB
+        {1, Window1 + 0x1850, 2, 0},                // neither byte nor word
+        {1, Window1 + 0x1850, 0, 0},
+        {0, Window2 + SmallResource, 1, 0},         // inside 16 MiB, past the resource
+        {0, Window2 + SmallResource - 2, 4, 0},
+        {2, 0xE8000000 + 0x1850, 1, 0},             // an unsupported card's window
+        {1, 0x1850, 1, 0},
+    };
+    for (const Refused& c : cases) {
+        uint32_t out = 0x77777777;
+        EXPECT_FALSE(Mem(IOCTL_MEM_READ, c.bus, c.address, 0, c.size, &out, 4, c.addressHigh))
+            << std::hex << c.address << " size " << c.size;
+        EXPECT_EQ(out, 0x77777777u);
+        EXPECT_FALSE(Mem(IOCTL_MEM_WRITE, c.bus, c.address, 0xA5A5A5A5, c.size, &out, 4, c.addressHigh))
+            << std::hex << c.address << " size " << c.size;
+    }
+    // Malformed requests: short input, no room for the answer, unknown codes.
+    EXPECT_FALSE(Mem(IOCTL_MEM_WRITE, 1, Window1, 0xA5, 1, &value, 1, 0, 19));
+    EXPECT_FALSE(Mem(IOCTL_MEM_READ, 1, Window1, 0, 4, &value, 2));
+    EXPECT_FALSE(Mem(0x9C40645C, 1, Window1, 0xA5, 1, &value, 1));
+
+    EXPECT_EQ(FileBytes(r1, 0, 4), (std::vector<uint8_t>{0x5A, 0x5A, 0x5A, 0x5A}));
+    EXPECT_EQ(FileBytes(r1, SysfsWindowSize - 4, 4), (std::vector<uint8_t>{0x5A, 0x5A, 0x5A, 0x5A}));
+    EXPECT_EQ(FileBytes(r1, 0x1204, 4), (std::vector<uint8_t>{0, 0, 0, 0}));
+    EXPECT_EQ(FileBytes(r1, 0x1850, 1), (std::vector<uint8_t>{0}));
+    EXPECT_EQ(FileBytes(r2, SmallResource - 4, 4), (std::vector<uint8_t>{0x5A, 0x5A, 0x5A, 0x5A}));
+    // Refusals are not writes: no display notice was given.
+    EXPECT_TRUE(Notices.empty());
+}
+
+TEST_F(FakeSysfs, TheDisplayNoticeComesOnceBeforeTheFirstWrite)
+{
+    ASSERT_TRUE(Start()) << lastError;
+    std::string r1 = Resource("0000:01:00.0");
+    PutFileBytes(r1, 0x1850, {0x01});
+    uint32_t value = 0;
+    ASSERT_TRUE(Read(1, Window1 + 0x1850, 1, &value));
+    EXPECT_TRUE(Notices.empty());
+
+    // The notice hook sees the switch still closed: it ran before the write.
+    static std::string resource;
+    static uint8_t switchAtNotice;
+    resource = r1;
+    switchAtNotice = 0xEE;
+    SysfsDriverNotice = [](const char* text) {
+        Notices.push_back(text);
+        int fd = open(resource.c_str(), O_RDONLY);
+        if (fd >= 0) {
+            if (pread(fd, &switchAtNotice, 1, 0x1850) != 1)
+                switchAtNotice = 0xEE;
+            close(fd);
+        }
+    };
+    ASSERT_TRUE(Write(1, Window1 + 0x1850, 0, 1));
+    ASSERT_TRUE(Write(1, Window1 + 0x305555, 0xAA, 1));
+    ASSERT_TRUE(Write(0, Window2 + 0x1850, 0, 1));
+    ASSERT_EQ(Notices.size(), 1u);
+    EXPECT_EQ(Notices[0], SysfsDisplayNotice);
+    EXPECT_EQ(switchAtNotice, 0x01);
+}
+
+TEST_F(FakeSysfs, StopPutsBackTheSwitchAndTheSerialLinesOnly)
+{
+    std::string r1 = Resource("0000:01:00.0");
+    std::string r2 = Resource("0000:00:0a.1");
+    PutFileBytes(r1, 0x1850, {0x01});
+    PutFileBytes(r1, 0x1204, {0x0C, 0x00, 0x00, 0x00});
+    PutFileBytes(r2, 0x1850, {0x01});
+    ASSERT_TRUE(Start()) << lastError;
+    // Changed behind the driver's back after the start: not the run's doing.
+    PutFileBytes(r2, 0x1850, {0x07});
+    ASSERT_TRUE(Write(1, Window1 + 0x1850, 0, 1));
+    ASSERT_TRUE(Write(1, Window1 + 0x1204, 0x00000003, 4));
+    ASSERT_TRUE(Write(1, Window1 + 0x60081C, 0x0000F000, 4));   // the ROM selection stays
+    ASSERT_TRUE(Write(1, Window1 + 0x300000, 0x42, 1));
+    SysfsDriverStop();
+    EXPECT_EQ(FileBytes(r1, 0x1850, 1), (std::vector<uint8_t>{0x01}));
+    EXPECT_EQ(FileBytes(r1, 0x1204, 4), (std::vector<uint8_t>{0x0C, 0, 0, 0}));
+    EXPECT_EQ(FileBytes(r1, 0x60081C, 4), (std::vector<uint8_t>{0x00, 0xF0, 0, 0}));
+    EXPECT_EQ(FileBytes(r1, 0x300000, 1), (std::vector<uint8_t>{0x42}));
+    // The card whose switch the run never wrote is left as it is.
+    EXPECT_EQ(FileBytes(r2, 0x1850, 1), (std::vector<uint8_t>{0x07}));
+    // After the stop nothing is reachable.
+    uint32_t value = 0;
+    EXPECT_FALSE(Read(1, Window1 + 0x1850, 1, &value));
+}
+
+// Runs `body` in a child process; returns its wait status.
+template <typename Body>
+int InChild(Body body)
+{
+    pid_t child = fork();
+    if (child == 0) {
+        body();
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return status;
+}
+
+TEST_F(FakeSysfs, WithoutRootNothingIsMappedAndTheMessageSaysWhatIsNeeded)
+{
+    if (geteuid() != 0) {
+        ASSERT_EQ(chmod(Resource("0000:01:00.0").c_str(), 0), 0);
+    }
+    std::string lockdown = root + "/kernel/security";
+    std::string command = "mkdir -p '" + lockdown + "'";
+    ASSERT_EQ(system(command.c_str()), 0);
+    WriteFile(lockdown + "/lockdown", {'n', 'o', 'n', 'e', ' ', '[', 'i', 'n', 't', 'e', 'g', 'r', 'i', 't', 'y',
+                                       ']', '\n'});
+    // The tree stays the test's; the child drops root to look at it as a user.
+    ASSERT_EQ(chmod(root.c_str(), 0755), 0);
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    int status = InChild([&] {
+        close(pipeFds[0]);
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(3);
+        char error[1024];
+        bool ok = SysfsDriverStart(root.c_str(), true, error, sizeof error);
+        bool nothingMapped = SysfsDriverCardCount() == 0;
+        ssize_t ignored = write(pipeFds[1], error, strlen(error));
+        (void)ignored;
+        _exit(!ok && nothingMapped ? 0 : 1);
+    });
+    close(pipeFds[1]);
+    char text[1024] = {};
+    ssize_t got = read(pipeFds[0], text, sizeof text - 1);
+    close(pipeFds[0]);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0) << text;
+    ASSERT_GT(got, 0);
+    std::string message = text;
+    EXPECT_NE(message.find("resource0"), std::string::npos) << message;
+    EXPECT_NE(message.find("needs root"), std::string::npos) << message;
+    EXPECT_NE(message.find("locked down"), std::string::npos) << message;
+    // The refused start left the cards' files as they were.
+    EXPECT_EQ(FileBytes(Resource("0000:00:0a.1"), 0x1850, 1), (std::vector<uint8_t>{0}));
+}
+
+TEST_F(FakeSysfs, ASignalDuringAWriteClosesTheSwitchBeforeTheProgramDies)
+{
+    std::string r1 = Resource("0000:01:00.0");
+    for (int signalNumber : {SIGINT, SIGTERM}) {
+        PutFileBytes(r1, 0x1850, {0x01});
+        int ready[2];
+        ASSERT_EQ(pipe(ready), 0);
+        pid_t child = fork();
+        if (child == 0) {
+            close(ready[0]);
+            char error[1024];
+            if (!SysfsDriverStart(root.c_str(), true, error, sizeof error))
+                _exit(3);
+            SysfsDriverInstallSignalHandlers();
+            // Open the switch and program byte after byte, as a flash does.
+            MemAccessRequest open = {1, Window1 + 0x1850, 0, 0, 1};
+            uint32_t scratch = 0;
+            SysfsDriverControl(IOCTL_MEM_WRITE, &open, sizeof open, &scratch, 1, 0);
+            ssize_t ignored = write(ready[1], "x", 1);
+            (void)ignored;
+            for (uint32_t i = 0;; i = (i + 1) % 0x10000) {
+                MemAccessRequest program = {1, Window1 + 0x300000 + i, 0, i & 0xFF, 1};
+                SysfsDriverControl(IOCTL_MEM_WRITE, &program, sizeof program, &scratch, 1, 0);
+            }
+        }
+        close(ready[1]);
+        char byte = 0;
+        ASSERT_EQ(read(ready[0], &byte, 1), 1);
+        close(ready[0]);
+        EXPECT_EQ(FileBytes(r1, 0x1850, 1), (std::vector<uint8_t>{0x00}));   // open while writing
+        usleep(20000);
+        ASSERT_EQ(kill(child, signalNumber), 0);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "signal " << signalNumber;
+        EXPECT_EQ(WTERMSIG(status), signalNumber);
+        EXPECT_EQ(FileBytes(r1, 0x1850, 1), (std::vector<uint8_t>{0x01})) << "signal " << signalNumber;
+    }
+}
+
+#if defined(__x86_64__) && defined(__linux__)
+
+// Counts the accesses one request makes to one page of the window: the page
+// is made inaccessible, each access faults once, the faulting instruction is
+// stepped with the page open, and the trap after it closes the page again.
+volatile uint8_t* WatchedPage;
+size_t PageSize;
+volatile int Accesses;
+
+void OnFault(int, siginfo_t* info, void* context)
+{
+    uintptr_t address = reinterpret_cast<uintptr_t>(info->si_addr);
+    uintptr_t page = reinterpret_cast<uintptr_t>(WatchedPage);
+    if (address < page || address >= page + PageSize) {
+        signal(SIGSEGV, SIG_DFL);
+        return;
+    }
+    ++Accesses;
+    mprotect(const_cast<uint8_t*>(WatchedPage), PageSize, PROT_READ | PROT_WRITE);
+    static_cast<ucontext_t*>(context)->uc_mcontext.gregs[REG_EFL] |= 0x100;   // trap flag
+}
+
+void OnStep(int, siginfo_t*, void* context)
+{
+    mprotect(const_cast<uint8_t*>(WatchedPage), PageSize, PROT_NONE);
+    static_cast<ucontext_t*>(context)->uc_mcontext.gregs[REG_EFL] &= ~0x100;
+}
+
+TEST_F(FakeSysfs, EveryRequestIsOneAccess)
+{
+    ASSERT_TRUE(Start()) << lastError;
+    const SysfsCard* card = SysfsDriverCard(0)->bus == 1 ? SysfsDriverCard(0) : SysfsDriverCard(1);
+    PageSize = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+
+    struct sigaction fault = {}, step = {}, oldFault = {}, oldStep = {};
+    fault.sa_sigaction = OnFault;
+    fault.sa_flags = SA_SIGINFO;
+    step.sa_sigaction = OnStep;
+    step.sa_flags = SA_SIGINFO;
+    ASSERT_EQ(sigaction(SIGSEGV, &fault, &oldFault), 0);
+    ASSERT_EQ(sigaction(SIGTRAP, &step, &oldStep), 0);
+
+    struct Case {
+        uint32_t code;
+        uint32_t offset;
+        uint32_t size;
+    };
+    const Case cases[] = {
+        {IOCTL_MEM_WRITE, 0x1850, 1},     // the switch: its value was read at start, not now
+        {IOCTL_MEM_WRITE, 0x1204, 4},
+        {IOCTL_MEM_READ, 0x1204, 4},
+        {IOCTL_MEM_READ, 0x1850, 1},
+        {IOCTL_MEM_WRITE, 0x305555, 1},
+        {IOCTL_MEM_READ, 0x300001, 1},
+        {IOCTL_MEM_WRITE, 0x60081C, 4},
+    };
+    for (const Case& c : cases) {
+        WatchedPage = card->window + (c.offset & ~(PageSize - 1));
+        Accesses = 0;
+        ASSERT_EQ(mprotect(const_cast<uint8_t*>(WatchedPage), PageSize, PROT_NONE), 0);
+        uint32_t out = 0;
+        bool ok = Mem(c.code, 1, Window1 + c.offset, 0x5A, c.size, &out, c.size);
+        mprotect(const_cast<uint8_t*>(WatchedPage), PageSize, PROT_READ | PROT_WRITE);
+        EXPECT_TRUE(ok);
+        EXPECT_EQ(Accesses, 1) << std::hex << c.code << " at " << c.offset;
+    }
+    sigaction(SIGSEGV, &oldFault, 0);
+    sigaction(SIGTRAP, &oldStep, 0);
+}
+
+#endif
+
+}  // namespace
