@@ -17,13 +17,16 @@ if [ -z "$program" ]; then
 fi
 
 export QZ_WINE_RUN=$here/wine-run QZ_PROGRAM=$program QZ_DIR=$dir
-exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" bash -c '
+exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   set -u
   "$QZ_WINE_RUN" --init "$QZ_PROGRAM" || exit 1
+  stop() { "$QZ_WINE_RUN" --server "$QZ_PROGRAM" -k 2>/dev/null; }
   "$QZ_WINE_RUN" --server "$QZ_PROGRAM" -p
+  # A persistent server outlives everything unless told to go.
+  trap "stop; exit 143" TERM INT
   "$QZ_WINE_RUN" --start "$QZ_PROGRAM"
   ctest --test-dir "$QZ_DIR" -j1 --output-on-failure "$@"
   rc=$?
-  "$QZ_WINE_RUN" --server "$QZ_PROGRAM" -k
+  stop
   exit $rc
 ' wine-tests "$@"
