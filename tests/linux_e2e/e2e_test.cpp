@@ -1,0 +1,858 @@
+// The built qzflash program run end to end on virtual machines described by
+// profiles written here (and on fake sysfs trees for the real-card path):
+// its transcript compared line by line, its exit status, and the flash
+// contents it leaves in the profiles' files.
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "vcard/host/vcard_host.h"
+
+namespace {
+
+typedef std::vector<std::string> Lines;
+typedef std::vector<uint8_t> Bytes;
+
+const char OneCard[] =
+    "card 1:0 0x10DE:0x0281 subsystem=0x1043:0x80A1 bar0=0xE3000008\n"
+    "part 29EE010 file=card.rom image=04.28.20.05.01\n";
+
+const char DualBoard[] =
+    "card 1:0 0x10DE:0x0281 subsystem=0x1462:0x8831 bar0=0xFD000000 dual=rom2\n"
+    "part 29EE010 file=rom1.rom image=04.28.20.01\n"
+    "part 29EE010 file=rom2.rom image=04.28.20.05.01\n";
+
+const char ThreeCards[] =
+    "device 0:0 0x8086:0x2570 class=0x060000\n"
+    "card 1:0 0x10DE:0x0322 bar0=0xE8000008 interface=spi\n"
+    "part M25P10 file=c0.rom image=04.34.20.19.00\n"
+    "card 0:9 0x10DE:0x0253 subsystem=0x1682:0x2350 bar0=0xE4000000\n"
+    "part 29EE010 file=c1.rom image=04.25.00.28\n"
+    "card 0:10 0x10DE:0x0281 bar0=0xE6000000\n"
+    "part 39VF010 file=c2.rom image=04.28.20.05\n";
+
+const Lines OneCardHeader = {
+    "This Chip  is NV28 (281)    Device : 281    Vender : 10DE",
+    "EEPROM man. ID,devcode (BF,7)  SST 29EE010 5.0 128Kx8",
+    "ROM BIOS version is :04.28.20.05.01",
+    " ",
+};
+
+const Lines DualHeader = {
+    "This Chip  is NV28 (281)    Device : 281    Vender : 10DE",
+    "EEPROM man. ID,devcode (BF,7)  SST 29EE010 5.0 128Kx8",
+    "ROM BIOS version is :04.28.20.01",
+    " ",
+};
+
+const Lines DualOffer = {
+    "Dual BIOS information",
+    "  You are booted by the 2nd BIOS.",
+    "  If you don't want to restore the 2nd BIOS data to the ",
+    "  1st one , please click \"Cancel\" , or please click \"OK\" ",
+    "   to process BIOS restoration",
+};
+
+Lines operator+(Lines a, const Lines& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+struct Outcome {
+    int status = -1;      // exit status, or 128 + signal
+    std::string out;
+    std::string err;
+};
+
+std::string ReadAll(const std::string& path)
+{
+    std::string text;
+    FILE* file = fopen(path.c_str(), "rb");
+    if (!file)
+        return text;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, file)) > 0)
+        text.append(buffer, n);
+    fclose(file);
+    return text;
+}
+
+Lines SplitLines(const std::string& text)
+{
+    Lines lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            lines.push_back(text.substr(start) + "<no newline>");
+            break;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+// The transcript line by line, naming the first line that differs.
+::testing::AssertionResult SameLines(const std::string& text, const Lines& expected)
+{
+    Lines got = SplitLines(text);
+    for (size_t i = 0; i < got.size() || i < expected.size(); ++i) {
+        const char* want = i < expected.size() ? expected[i].c_str() : "<end>";
+        const char* have = i < got.size() ? got[i].c_str() : "<end>";
+        if (strcmp(want, have) != 0)
+            return ::testing::AssertionFailure() << "line " << i + 1 << "\n  expected: \"" << want
+                                                 << "\"\n  got:      \"" << have << "\"\nwhole output:\n"
+                                                 << text;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+class Qzflash : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/qz-e2e-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+    }
+
+    void TearDown() override
+    {
+        std::string command = "rm -rf '" + dir + "'";
+        ASSERT_EQ(system(command.c_str()), 0);
+    }
+
+    std::string Path(const std::string& name) const { return dir + "/" + name; }
+
+    void WriteText(const std::string& name, const std::string& text)
+    {
+        FILE* file = fopen(Path(name).c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        fputs(text.c_str(), file);
+        fclose(file);
+    }
+
+    void WriteBytes(const std::string& path, const Bytes& bytes)
+    {
+        FILE* file = fopen(path.c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        ASSERT_EQ(fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+        fclose(file);
+    }
+
+    Bytes ReadBytes(const std::string& path)
+    {
+        std::string text = ReadAll(path);
+        return Bytes(text.begin(), text.end());
+    }
+
+    // A BIOS image file for a card, as the vendor would ship it.
+    std::string Image(const std::string& name, uint16_t deviceId, const char* version, uint32_t length = 65536)
+    {
+        VcBiosImageSpec spec;
+        memset(&spec, 0, sizeof spec);
+        EXPECT_TRUE(VcParseBiosVersion(version, &spec));
+        spec.vendorId = 0x10DE;
+        spec.deviceId = deviceId;
+        spec.length = length;
+        Bytes image(length);
+        EXPECT_TRUE(VcMakeBiosImage(spec, image.data(), length));
+        WriteBytes(Path(name), image);
+        return Path(name);
+    }
+
+    std::string Profile(const char* text, const std::string& name = "machine.profile")
+    {
+        WriteText(name, text);
+        return Path(name);
+    }
+
+    // Runs qzflash in the test's folder with `input` on stdin.
+    Outcome Start(const std::vector<std::string>& args, const std::string& input = "", const char* sysfs = nullptr,
+              pid_t* running = nullptr)
+    {
+        std::string outPath = Path("stdout.txt"), errPath = Path("stderr.txt"), inPath = Path("stdin.txt");
+        WriteText("stdin.txt", input);
+        pid_t child = fork();
+        if (child == 0) {
+            if (chdir(dir.c_str()) != 0)
+                _exit(120);
+            int in = open(inPath.c_str(), O_RDONLY);
+            int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (in < 0 || out < 0 || err < 0)
+                _exit(121);
+            dup2(in, 0);
+            dup2(out, 1);
+            dup2(err, 2);
+            // An empty tree by default: no real card is ever reached.
+            setenv("QZFLASH_SYSFS", sysfs ? sysfs : (dir + "/no-sysfs").c_str(), 1);
+            std::vector<char*> argv;
+            argv.push_back(const_cast<char*>(QZFLASH_PROGRAM));
+            for (const std::string& arg : args)
+                argv.push_back(const_cast<char*>(arg.c_str()));
+            argv.push_back(nullptr);
+            execv(QZFLASH_PROGRAM, argv.data());
+            _exit(122);
+        }
+        Outcome run;
+        if (running) {
+            *running = child;
+            return run;
+        }
+        return Finish(child);
+    }
+
+    Outcome Finish(pid_t child)
+    {
+        Outcome run;
+        int status = 0;
+        waitpid(child, &status, 0);
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        run.out = ReadAll(Path("stdout.txt"));
+        run.err = ReadAll(Path("stderr.txt"));
+        return run;
+    }
+
+    // On the machine `profile` describes, without real waiting.
+    Outcome Virtual(const std::string& profile, std::vector<std::string> args, const std::string& input = "")
+    {
+        args.insert(args.begin(), {"--virtual", profile, "--no-wait"});
+        return Start(args, input);
+    }
+
+    std::string dir;
+};
+
+// ---- update ----
+
+TEST_F(Qzflash, UpdateWritesTheImageAndAsksForAReboot)
+{
+    std::string profile = Profile(OneCard);
+    std::string image = Image("new.rom", 0x0281, "04.28.21.00");
+    Outcome run = Virtual(profile, {"--yes", "update", "new.rom"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(SameLines(run.out, OneCardHeader + Lines{
+                                        "== Update BIOS: new.rom",
+                                        "New ROM BIOS version is :04.28.21.00",
+                                        "Confirm: ROM BIOS version is :04.28.21.00",
+                                        "         During BIOS flashed,please wait until the progress complete.",
+                                        "OK or Cancel? OK (--yes)",
+                                        "Erase BIOS",
+                                        "Writing Flash with file new.rom",
+                                        "Message: Flash completely",
+                                        "Flash OK!! ",
+                                        "Message: Please reboot the system to make the changes you make effective!",
+                                    }));
+    // The part's file holds the image now, and the next run reads it back.
+    Bytes rom = ReadBytes(Path("card.rom"));
+    Bytes written = ReadBytes(image);
+    ASSERT_GE(rom.size(), written.size());
+    EXPECT_TRUE(std::equal(written.begin(), written.end(), rom.begin()));
+    run = Virtual(profile, {"info"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("ROM BIOS version is :04.28.21.00\n"), std::string::npos) << run.out;
+}
+
+TEST_F(Qzflash, TheConfirmQuestionTakesItsAnswerFromTheTerminal)
+{
+    std::string profile = Profile(OneCard);
+    Image("new.rom", 0x0281, "04.28.21.00");
+    Bytes before;
+    {
+        Outcome info = Virtual(profile, {"info"});
+        ASSERT_EQ(info.status, 0);
+        before = ReadBytes(Path("card.rom"));
+    }
+    const Lines head = OneCardHeader + Lines{
+                                           "== Update BIOS: new.rom",
+                                           "New ROM BIOS version is :04.28.21.00",
+                                           "Confirm: ROM BIOS version is :04.28.21.00",
+                                           "         During BIOS flashed,please wait until the progress complete.",
+                                       };
+    // Refused: nothing written, exit status 4.
+    Outcome run = Virtual(profile, {"update", "new.rom"}, "cancel\n");
+    EXPECT_EQ(run.status, 4);
+    EXPECT_TRUE(SameLines(run.out, head + Lines{"OK or Cancel? Cancel"}));
+    EXPECT_EQ(ReadBytes(Path("card.rom")), before);
+    // No answer at all (a script without --yes) is a refusal too.
+    run = Virtual(profile, {"update", "new.rom"});
+    EXPECT_EQ(run.status, 4);
+    EXPECT_TRUE(SameLines(run.out, head + Lines{"OK or Cancel? Cancel (end of input)"}));
+    EXPECT_EQ(ReadBytes(Path("card.rom")), before);
+    // "y" typed on the terminal goes ahead.
+    run = Virtual(profile, {"update", "new.rom"}, "y\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("OK or Cancel? OK\nErase BIOS\n"), std::string::npos) << run.out;
+    EXPECT_NE(ReadBytes(Path("card.rom")), before);
+}
+
+TEST_F(Qzflash, UpdateFailuresSayWhyAndEndWithStatusOne)
+{
+    std::string profile = Profile(OneCard);
+    const Lines confirm = {
+        "Confirm: ROM BIOS version is :04.25.00.40",
+        "         During BIOS flashed,please wait until the progress complete.",
+        "OK or Cancel? OK (--yes)",
+    };
+    // A file that is not there, and one that holds no image.
+    Outcome run = Virtual(profile, {"--yes", "update", "missing.rom"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(SameLines(run.out, OneCardHeader + Lines{"== Update BIOS: missing.rom", "File open faile  missing.rom"}));
+    WriteText("text.rom", "not a BIOS image\n");
+    run = Virtual(profile, {"--yes", "update", "text.rom"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(SameLines(run.out, OneCardHeader + Lines{"== Update BIOS: text.rom", "File open faile  text.rom"}));
+
+    // An image made for another chip.
+    Image("nv25.rom", 0x0253, "04.25.00.40");
+    run = Virtual(profile, {"--yes", "update", "nv25.rom"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(SameLines(run.out, OneCardHeader + Lines{"== Update BIOS: nv25.rom", "New ROM BIOS version is :04.25.00.40"} +
+                                       confirm +
+                                       Lines{"Device ID ( 253) Vendor ID (10DE)  mismatch....", "ERROR: Flash faile!!"}));
+}
+
+TEST_F(Qzflash, FlashFaultsOfThePartEachGiveTheirMessage)
+{
+    Image("new.rom", 0x0281, "04.28.21.00");
+    Image("spi.rom", 0x0322, "04.34.20.20.00");
+    struct Case {
+        const char* profile;
+        const char* file;
+        Lines tail;
+    };
+    const Case cases[] = {
+        {"card 1:0 0x10DE:0x0281 bar0=0xE3000008\n"
+         "part 39VF010 file=card.rom image=04.28.20.05.01\n"
+         "part-fault dead-byte=0x10\n",
+         "new.rom",
+         {"Erase BIOS", "Writing Flash with file new.rom", "Write to ROM error at 16", "ERROR: Flash faile!!"}},
+        {"card 1:0 0x10DE:0x0281 bar0=0xE3000008\n"
+         "part 29EE010 file=card.rom image=04.28.20.05.01\n"
+         "part-fault program-never-finishes\n",
+         "new.rom",
+         {"Erase BIOS", "Writing Flash with file new.rom", "Write to ROM ERRROR", "ERROR: Flash faile!!"}},
+        {"card 1:0 0x10DE:0x0322 bar0=0xE0000000 interface=spi\n"
+         "part M25P10 file=card.rom image=04.34.20.19.00\n"
+         "part-fault stuck-bit=0x21:0x80:0x80\n",
+         "spi.rom",
+         {"Erase BIOS", "Writing Flash with file spi.rom", "Data isn't the same at 33", "ERROR: Flash faile!!"}},
+        {"card 1:0 0x10DE:0x0281 bar0=0xE3000008\n"
+         "part 29EE010 file=card.rom image=04.28.20.05.01\n"
+         "card-fault rom-switch-stuck=0\n",
+         "new.rom",
+         Lines{"Erase BIOS"} + Lines(10, "Erase faile!!") + Lines{"ERROR: Flash faile!!"}},
+    };
+    for (const Case& c : cases) {
+        std::string profile = Profile(c.profile);
+        Outcome run = Virtual(profile, {"--yes", "update", c.file});
+        EXPECT_EQ(run.status, 1) << c.profile;
+        Lines got = SplitLines(run.out);
+        ASSERT_GE(got.size(), c.tail.size()) << run.out;
+        std::string tail;
+        for (size_t i = got.size() - c.tail.size(); i < got.size(); ++i)
+            tail += got[i] + "\n";
+        EXPECT_TRUE(SameLines(tail, c.tail)) << c.profile;
+    }
+}
+
+// ---- save ----
+
+TEST_F(Qzflash, SaveWritesTheRomAndAsksBeforeReplacingAFile)
+{
+    std::string profile = Profile(OneCard);
+    Outcome run = Virtual(profile, {"save", "backup.rom"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(SameLines(run.out, OneCardHeader + Lines{
+                                        "== Save BIOS: backup.rom",
+                                        "Save file to  backup.rom",
+                                        "Message: Back up completed  !! ",
+                                    }));
+    // Exactly the image's length, as it is in the part.
+    Bytes saved = ReadBytes(Path("backup.rom"));
+    Bytes rom = ReadBytes(Path("card.rom"));
+    ASSERT_EQ(saved.size(), 65536u);
+    EXPECT_TRUE(std::equal(saved.begin(), saved.end(), rom.begin()));
+
+    const Lines replace = {
+        "== Save BIOS: backup.rom",
+        "Save As: backup.rom already exists.",
+        "         Do you want to replace it?",
+    };
+    WriteText("backup.rom", "keep me");
+    run = Virtual(profile, {"save", "backup.rom"}, "n\n");
+    EXPECT_EQ(run.status, 4);
+    EXPECT_TRUE(SameLines(run.out, OneCardHeader + replace +
+                                       Lines{"Yes or No? No", "Error: File open faile ,can't backup from BOIS"}));
+    EXPECT_EQ(ReadAll(Path("backup.rom")), "keep me");
+    run = Virtual(profile, {"--yes", "save", "backup.rom"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(SameLines(run.out, OneCardHeader + replace +
+                                       Lines{"Yes or No? Yes (--yes)", "Save file to  backup.rom",
+                                             "Message: Back up completed  !! "}));
+    EXPECT_EQ(ReadBytes(Path("backup.rom")), saved);
+}
+
+TEST_F(Qzflash, SaveFailures)
+{
+    // A part without an image: nothing to read.
+    std::string blank = Profile("card 1:0 0x10DE:0x0281 bar0=0xE3000008\npart 29EE010\n", "blank.profile");
+    Outcome run = Virtual(blank, {"save", "backup.rom"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(SameLines(run.out, {
+                                       "This Chip  is NV28 (281)    Device : 281    Vender : 10DE",
+                                       "EEPROM man. ID,devcode (BF,7)  SST 29EE010 5.0 128Kx8",
+                                       "",
+                                       " ",
+                                       "== Save BIOS: backup.rom",
+                                       "Error: File not open ! ",
+                                   }));
+    EXPECT_NE(access(Path("backup.rom").c_str(), F_OK), 0);
+    // A folder that does not exist.
+    std::string profile = Profile(OneCard);
+    run = Virtual(profile, {"save", "no/such/folder/backup.rom"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(SameLines(run.out, OneCardHeader + Lines{"== Save BIOS: no/such/folder/backup.rom",
+                                                         "Error: File open faile ,can't backup from BOIS"}));
+}
+
+// ---- dual-BIOS boards: restore and the start-up offer ----
+
+TEST_F(Qzflash, RestoreCopiesTheSecondBiosIntoTheFirst)
+{
+    std::string profile = Profile(DualBoard);
+    // The offer at start-up declined (no terminal answer), then the command.
+    Outcome run = Virtual(profile, {"restore"}, "cancel\nok\n");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(SameLines(run.out, DualHeader + DualOffer + Lines{
+                                                               "OK or Cancel? Cancel",
+                                                               "== Restore BIOS",
+                                                               "New ROM BIOS version is :04.28.20.05.01",
+                                                               "Confirm: ROM BIOS version is :04.28.20.05.01",
+                                                               "         During BIOS flashed,please wait until the progress complete.",
+                                                               "OK or Cancel? OK",
+                                                               "Erase BIOS",
+                                                               "Writing Flash with file ",
+                                                               "Message: Flash completely",
+                                                               "Flash OK!! ",
+                                                               "Message: Please set the Switch Button and Reboot the computer!!",
+                                                           }));
+    EXPECT_EQ(ReadBytes(Path("rom1.rom")), ReadBytes(Path("rom2.rom")));
+}
+
+TEST_F(Qzflash, TheStartUpOfferRestoresWhenTaken)
+{
+    std::string profile = Profile(DualBoard);
+    Bytes rom2 = [&] {
+        Outcome info = Virtual(profile, {"info"});
+        return ReadBytes(Path("rom2.rom"));
+    }();
+    ASSERT_NE(ReadBytes(Path("rom1.rom")), rom2);
+    Outcome run = Virtual(profile, {"--yes", "info"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(SameLines(run.out, DualHeader + DualOffer + Lines{
+                                                               "OK or Cancel? OK (--yes)",
+                                                               "New ROM BIOS version is :04.28.20.05.01",
+                                                               "Confirm: ROM BIOS version is :04.28.20.05.01",
+                                                               "         During BIOS flashed,please wait until the progress complete.",
+                                                               "OK or Cancel? OK (--yes)",
+                                                               "Erase BIOS",
+                                                               "Writing Flash with file ",
+                                                               "Message: Flash completely",
+                                                               "Flash OK!! ",
+                                                               "Message: Please set the Switch Button and Reboot the computer!!",
+                                                           }));
+    EXPECT_EQ(ReadBytes(Path("rom1.rom")), rom2);
+}
+
+TEST_F(Qzflash, RestoreFailures)
+{
+    // ROM 2 without an image.
+    std::string empty = Profile("card 1:0 0x10DE:0x0281 bar0=0xFD000000 dual=rom2\n"
+                                "part 29EE010 file=rom1.rom image=04.28.20.01\n"
+                                "part 29EE010 file=rom2.rom\n",
+                                "empty.profile");
+    Outcome run = Virtual(empty, {"restore"}, "cancel\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(SameLines(run.out, DualHeader + DualOffer +
+                                       Lines{"OK or Cancel? Cancel", "== Restore BIOS", "Can't read from ROM 2 "}));
+
+    // The selection register stops following after the detection's 30 writes.
+    std::string frozen = Profile("card 1:0 0x10DE:0x0281 bar0=0xFD000000 dual=rom2\n"
+                                 "card-fault dual-bios-stops-after=30\n"
+                                 "part 29EE010 file=rom1.rom image=04.28.20.01\n"
+                                 "part 29EE010 file=rom2.rom image=04.28.20.05.01\n",
+                                 "frozen.profile");
+    run = Virtual(frozen, {"restore"}, "cancel\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(SameLines(run.out, DualHeader + DualOffer +
+                                       Lines{"OK or Cancel? Cancel", "== Restore BIOS", "Can't setup as ROM 2  .."}));
+
+    // A card with one BIOS: the menu item is grayed.
+    std::string one = Profile(OneCard);
+    run = Virtual(one, {"restore"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(SameLines(run.out, OneCardHeader + Lines{"== Restore BIOS"}));
+    EXPECT_NE(run.err.find("\"Restore BIOS\" is for dual-BIOS boards"), std::string::npos) << run.err;
+}
+
+// ---- start-up ----
+
+TEST_F(Qzflash, StartUpFailures)
+{
+    struct Case {
+        const char* profile;
+        Lines out;
+    };
+    const Case cases[] = {
+        {"machine driver-open-fails\n"
+         "card 1:0 0x10DE:0x0281 bar0=0xE3000008\npart 29EE010\n",
+         {"Error: Device not open "}},
+        {"device 0:0 0x8086:0x2570\n", {"Error: Device not open "}},
+        {"card 1:0 0x10DE:0x0110 bar0=0xE3000008\npart 29EE010\n",
+         {"Error: This program only support Geforce4 and later "}},
+        {"card 1:0 0x10DE:0x0322 bar0=0xE0000000 interface=spi\n"
+         "part M25P10 image=04.34.20.19.00\npart-fault data-in-stuck=high\n",
+         {"Error: Supported EEPROM not found."}},
+    };
+    for (const Case& c : cases) {
+        std::string profile = Profile(c.profile);
+        Outcome run = Virtual(profile, {"info"});
+        EXPECT_EQ(run.status, 1) << c.profile;
+        EXPECT_TRUE(SameLines(run.out, c.out)) << c.profile;
+        // Unattended, the same failure shows nothing.
+        run = Virtual(profile, {"-A"});
+        EXPECT_EQ(run.status, 1) << c.profile;
+        EXPECT_EQ(run.out, "") << c.profile;
+    }
+}
+
+TEST_F(Qzflash, UnattendedStartEndsAfterTheStartUpUnlessTheBoardBootedFromRom2)
+{
+    std::string one = Profile(OneCard, "one.profile");
+    Outcome run = Virtual(one, {"-A"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "");
+    // "-a" and longer words work as on Windows.
+    EXPECT_EQ(Virtual(one, {"-auto"}).status, 0);
+
+    std::string dual = Profile(DualBoard, "dual.profile");
+    run = Virtual(dual, {"-A"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(SameLines(run.out, DualOffer + Lines{"OK or Cancel? Cancel (end of input)"}));
+    // Taken, the offer shows the window's lines and restores.
+    run = Virtual(dual, {"-A"}, "ok\nok\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(SameLines(run.out, DualOffer + Lines{"OK or Cancel? OK"} + DualHeader +
+                                       Lines{
+                                           "New ROM BIOS version is :04.28.20.05.01",
+                                           "Confirm: ROM BIOS version is :04.28.20.05.01",
+                                           "         During BIOS flashed,please wait until the progress complete.",
+                                           "OK or Cancel? OK",
+                                           "Erase BIOS",
+                                           "Writing Flash with file ",
+                                           "Message: Flash completely",
+                                           "Flash OK!! ",
+                                           "Message: Please set the Switch Button and Reboot the computer!!",
+                                       }));
+    EXPECT_EQ(ReadBytes(Path("rom1.rom")), ReadBytes(Path("rom2.rom")));
+    // The restore's own question refused.
+    std::string dual2 = Profile(DualBoard, "dual.profile");
+    ASSERT_EQ(unlink(Path("rom1.rom").c_str()), 0);
+    run = Virtual(dual2, {"-A"}, "ok\nno\n");
+    EXPECT_EQ(run.status, 4);
+}
+
+TEST_F(Qzflash, CardsAreChosenOnTheCommandLineOrOnTheTerminal)
+{
+    std::string profile = Profile(ThreeCards);
+    Outcome run = Virtual(profile, {"list"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(SameLines(run.out, {
+                                       "0: NV32 (322) ,Vender ID=10DE ,Bus=1",
+                                       "1: NV25 (253) ,Vender ID=10DE ,Bus=0",
+                                       "2: NV28 (281) ,Vender ID=10DE ,Bus=0",
+                                   }));
+    const Lines card2 = {
+        "This Chip  is NV28 (281)    Device : 281    Vender : 10DE",
+        "EEPROM man. ID,devcode (BF,D5)  SST 39VF010 2.7-3.6 128Kx8",
+        "ROM BIOS version is :04.28.20.05",
+        " ",
+    };
+    run = Virtual(profile, {"--card", "2", "info"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(SameLines(run.out, card2));
+
+    const Lines dialog = {
+        "Card Selection Dialog ",
+        "  Please select a card from the list",
+        "  0: NV32 (322) ,Vender ID=10DE ,Bus=1",
+        "  1: NV25 (253) ,Vender ID=10DE ,Bus=0",
+        "  2: NV28 (281) ,Vender ID=10DE ,Bus=0",
+    };
+    // Nothing chosen, then a card that is not in the list, then card 2.
+    run = Virtual(profile, {"info"}, "\n7\n2\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(SameLines(run.out, dialog + Lines{
+                                                "Card (0-2) or Cancel? ",
+                                                "Message: Please select a card !!",
+                                                "Card (0-2) or Cancel? 7",
+                                                "Message: Please select a card !!",
+                                                "Card (0-2) or Cancel? 2",
+                                            } + card2));
+    run = Virtual(profile, {"info"}, "cancel\n");
+    EXPECT_EQ(run.status, 4);
+    EXPECT_TRUE(SameLines(run.out, dialog + Lines{"Card (0-2) or Cancel? cancel"}));
+
+    // A card that is not there touches none.
+    run = Virtual(profile, {"--card", "3", "save", "x.rom"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("there is no card 3: 3 found"), std::string::npos) << run.err;
+}
+
+// ---- several commands, the demo, arguments ----
+
+TEST_F(Qzflash, CommandsRunInOrderUntilOneFails)
+{
+    std::string profile = Profile(DualBoard);
+    Image("new.rom", 0x0281, "04.28.21.00");
+    Outcome run = Virtual(profile, {"--yes", "save", "backup.rom", "update", "missing.rom", "restore"}, "");
+    EXPECT_EQ(run.status, 1);
+    Lines got = SplitLines(run.out);
+    // The offer and its restore, the save, the failed update; no restore command.
+    EXPECT_NE(std::find(got.begin(), got.end(), "Save file to  backup.rom"), got.end()) << run.out;
+    EXPECT_EQ(got.back(), "File open faile  missing.rom");
+    EXPECT_EQ(std::count(got.begin(), got.end(), std::string("== Restore BIOS")), 0);
+
+    run = Virtual(profile, {"--yes", "save", "backup.rom", "update", "new.rom", "restore"});
+    EXPECT_EQ(run.status, 0);
+    // The save read ROM 2; the update wrote ROM 1; the restore copied ROM 2 back.
+    EXPECT_EQ(ReadBytes(Path("backup.rom")).size(), 65536u);
+    EXPECT_EQ(ReadBytes(Path("rom1.rom")), ReadBytes(Path("rom2.rom")));
+}
+
+TEST_F(Qzflash, TheDemoRunsTheWholeCycleOnTheBuiltInMachine)
+{
+    Outcome run = Start({"--virtual", "--no-wait", "--yes", "demo", Path("demo")});
+    EXPECT_EQ(run.status, 0) << run.err;
+    Lines got = SplitLines(run.out);
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got[0], "== Demo: save, update and restore on the virtual card; files in " + Path("demo"));
+    EXPECT_EQ(got[1], "This Chip  is NV25 (253)    Device : 253    Vender : 10DE");
+    for (const char* line : {"== Save BIOS: ", "== Update BIOS: ", "== Restore BIOS"}) {
+        std::string prefix = line;
+        EXPECT_EQ(std::count_if(got.begin(), got.end(),
+                                [&](const std::string& l) { return l.compare(0, prefix.size(), prefix) == 0; }),
+                  1)
+            << line << "\n" << run.out;
+    }
+    // The offer's restore, the update and the restore command each flashed.
+    EXPECT_EQ(std::count(got.begin(), got.end(), std::string("Flash OK!! ")), 3) << run.out;
+    EXPECT_EQ(got.back(), "Message: Please set the Switch Button and Reboot the computer!!");
+    EXPECT_EQ(ReadBytes(Path("demo/backup.rom")).size(), 65536u);
+    EXPECT_EQ(ReadBytes(Path("demo/new.rom")).size(), 65536u);
+
+    // Without hardware and without arguments the program shows the same cycle.
+    run = Start({"--no-wait", "--yes"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.err.find("no supported card on this machine; running on the built-in virtual machine"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(SplitLines(run.out).size(), got.size());
+}
+
+TEST_F(Qzflash, ArgumentsAreChecked)
+{
+    struct Case {
+        std::vector<std::string> args;
+        const char* says;
+    };
+    const Case cases[] = {
+        {{"--virtual", "--frobnicate"}, "unknown argument \"--frobnicate\""},
+        {{"--virtual", "update"}, "a file name must follow \"update\""},
+        {{"--virtual", "-A", "info"}, "-A takes no command"},
+        {{"--virtual", "--card", "8", "info"}, "--card takes a card number"},
+        {{"--virtual", "list", "info"}, "\"list\" stands alone"},
+        {{"--virtual", "--progress=sometimes"}, "--progress takes auto, always or never"},
+        {{"--virtual", "save", std::string(300, 'x')}, "the file name is too long"},
+    };
+    for (const Case& c : cases) {
+        Outcome run = Start(c.args);
+        EXPECT_EQ(run.status, 2) << c.says;
+        EXPECT_EQ(run.out, "") << c.says;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    }
+    Outcome run = Start({"--help"});
+    EXPECT_EQ(run.status, 0);
+    for (const char* section : {"SYNOPSIS\n", "COMMANDS\n", "OPTIONS\n", "EXIT STATUS\n", "ENVIRONMENT\n"})
+        EXPECT_NE(run.out.find(section), std::string::npos) << section;
+    run = Start({"--version"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "DOVIZOZIDA Flash Program Version 1.0.5\n");
+
+    // A profile with a mistake names its line; nothing runs.
+    std::string profile = Profile("card 1:0 0x10DE:0x0281 bar0=0xE3000008\npart 29EE011\n", "bad.profile");
+    run = Virtual(profile, {"info"});
+    EXPECT_EQ(run.status, 3);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("bad.profile:2"), std::string::npos) << run.err;
+}
+
+TEST_F(Qzflash, TheProgressBarGoesToStderr)
+{
+    std::string profile = Profile(OneCard);
+    Image("new.rom", 0x0281, "04.28.21.00");
+    Outcome run = Virtual(profile, {"--yes", "--progress=always", "update", "new.rom"});
+    EXPECT_EQ(run.status, 0);
+    // The erase's five seconds, then the blocks written, each bar ended.
+    EXPECT_NE(run.err.find("\r[#....] 1/5\r[##...] 2/5\r[###..] 3/5\r[####.] 4/5\r[#####] 5/5\n"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("\r[................................] 0/32\r[##..............................] 2/32"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.out.find('['), std::string::npos);
+    run = Virtual(profile, {"--yes", "--progress=never", "update", "new.rom"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+}
+
+// ---- the real-card path on a fake sysfs tree ----
+
+class FakeCard : public Qzflash {
+protected:
+    void SetUp() override
+    {
+        Qzflash::SetUp();
+        sysfs = Path("sys");
+        device = sysfs + "/bus/pci/devices/0000:01:00.0";
+        std::string command = "mkdir -p '" + device + "' '" + sysfs + "/bus/pci/devices/0000:00:00.0'";
+        ASSERT_EQ(system(command.c_str()), 0);
+        Bytes config(256, 0);
+        Put(config, 0, {0xDE, 0x10, 0x81, 0x02});           // 10DE:0281
+        Put(config, 0x10, {0x08, 0x00, 0x00, 0xE3});        // BAR0 0xE3000008
+        WriteBytes(device + "/config", config);
+        Bytes bridge(64, 0);
+        Put(bridge, 0, {0x86, 0x80, 0x70, 0x25});
+        WriteBytes(sysfs + "/bus/pci/devices/0000:00:00.0/config", bridge);
+        // resource0: the switch closed, and a part that shows the codes of
+        // an SST 29EE010 where the identification reads them.
+        int fd = open((device + "/resource0").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, 0x1000000), 0);
+        close(fd);
+        PutAt(0x1850, {0x01});
+        PutAt(0x300000, {0xBF, 0x07});
+    }
+    static void Put(Bytes& bytes, size_t at, const Bytes& values)
+    {
+        std::copy(values.begin(), values.end(), bytes.begin() + at);
+    }
+    void PutAt(uint32_t offset, const Bytes& values)
+    {
+        int fd = open((device + "/resource0").c_str(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(pwrite(fd, values.data(), values.size(), offset), static_cast<ssize_t>(values.size()));
+        close(fd);
+    }
+    uint8_t ByteAt(uint32_t offset)
+    {
+        uint8_t value = 0xEE;
+        int fd = open((device + "/resource0").c_str(), O_RDONLY);
+        EXPECT_EQ(pread(fd, &value, 1, offset), 1);
+        close(fd);
+        return value;
+    }
+    std::string sysfs;
+    std::string device;
+};
+
+TEST_F(FakeCard, TheRealPathStartsUpThroughSysfs)
+{
+    Outcome run = Start({"list"}, "", sysfs.c_str());
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(SameLines(run.out, {"0: NV28 (281) ,Vender ID=10DE ,Bus=1"}));
+    EXPECT_EQ(run.err, "");
+
+    run = Start({"info"}, "", sysfs.c_str());
+    EXPECT_EQ(run.status, 0);
+    // No image in the fake part: the version line stays empty.
+    EXPECT_TRUE(SameLines(run.out, {
+                                       "This Chip  is NV28 (281)    Device : 281    Vender : 10DE",
+                                       "EEPROM man. ID,devcode (BF,7)  SST 29EE010 5.0 128Kx8",
+                                       "",
+                                       " ",
+                                   }));
+    EXPECT_NE(run.err.find("display output may stop"), std::string::npos) << run.err;
+    EXPECT_EQ(ByteAt(0x1850), 0x01);
+    // The demo never flashes a real card.
+    run = Start({"demo"}, "", sysfs.c_str());
+    EXPECT_EQ(run.status, 2);
+    run = Start({"--no-wait", "info"}, "", sysfs.c_str());
+    EXPECT_EQ(run.status, 2);
+}
+
+TEST_F(FakeCard, AnUnreachableWindowTouchesNothing)
+{
+    ASSERT_EQ(rename((device + "/resource0").c_str(), Path("away").c_str()), 0);
+    ASSERT_EQ(mkdir((device + "/resource0").c_str(), 0755), 0);
+    Outcome run = Start({"--yes", "save", "backup.rom"}, "", sysfs.c_str());
+    EXPECT_EQ(run.status, 3);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("resource0"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("no card was touched"), std::string::npos) << run.err;
+    // Listing needs no window.
+    EXPECT_EQ(Start({"list"}, "", sysfs.c_str()).status, 0);
+}
+
+TEST_F(FakeCard, CtrlCEndsTheRunWithTheSwitchPutBack)
+{
+    Image("new.rom", 0x0281, "04.28.21.00");
+    pid_t child = 0;
+    Start({"--yes", "update", "new.rom"}, "", sysfs.c_str(), &child);
+    // Wait for the first write to the card, then interrupt.
+    bool wrote = false;
+    for (int i = 0; i < 500 && !wrote; ++i) {
+        usleep(10000);
+        wrote = ReadAll(Path("stderr.txt")).find("display output may stop") != std::string::npos;
+    }
+    EXPECT_TRUE(wrote);
+    usleep(100000);
+    ASSERT_EQ(kill(child, SIGINT), 0);
+    Outcome run = Finish(child);
+    EXPECT_EQ(run.status, 128 + SIGINT);
+    EXPECT_NE(run.err.find("stopped by a signal; the card's ROM access switch was put back."), std::string::npos)
+        << run.err;
+    EXPECT_EQ(ByteAt(0x1850), 0x01);
+}
+
+TEST_F(FakeCard, WithoutASupportedCardTheBuiltInMachineRuns)
+{
+    ASSERT_EQ(system(("rm -rf '" + device + "'").c_str()), 0);
+    Outcome run = Start({"list"}, "", sysfs.c_str());
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(SameLines(run.out, {
+                                       "0: NV28 (281) ,Vender ID=10DE ,Bus=1",
+                                       "1: NV25 (253) ,Vender ID=10DE ,Bus=0",
+                                       "2: NV32 (322) ,Vender ID=10DE ,Bus=2",
+                                   }));
+    EXPECT_NE(run.err.find("running on the built-in virtual machine"), std::string::npos) << run.err;
+}
+
+}  // namespace
