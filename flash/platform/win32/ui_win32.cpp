@@ -1,0 +1,120 @@
+// Message boxes, the status lines and the progress bar drawn with GDI, and
+// the wait cursor.
+#include <windows.h>
+
+#include "app/state.h"
+#include "app/status.h"
+#include "platform/ui.h"
+
+namespace {
+
+const COLORREF StatusTextColour = RGB(50, 0, 0);
+const COLORREF ProgressFillColour = RGB(255, 255, 0);
+const COLORREF GridColour = RGB(0, 0, 0);
+const COLORREF EraseColour = RGB(255, 255, 255);
+
+const int StatusLeft = 10;
+const int StatusRight = 470;
+const int StatusRowStep = 15;
+const int StatusRowHeight = 20;
+
+const int BlockWidth = 10;
+
+HDC AsDc(DcHandle dc)
+{
+    return static_cast<HDC>(dc);
+}
+
+}  // namespace
+
+int UiMessageBox(WindowHandle owner, const char* text, const char* caption, uint32_t type)
+{
+    return MessageBoxA(static_cast<HWND>(owner), text, caption, type);
+}
+
+DcHandle UiGetDC(WindowHandle window)
+{
+    return GetDC(static_cast<HWND>(window));
+}
+
+void UiReleaseDC(WindowHandle window, DcHandle dc)
+{
+    if (dc)
+        ReleaseDC(static_cast<HWND>(window), AsDc(dc));
+}
+
+void UiDrawStatusLines(DcHandle dcHandle)
+{
+    HDC dc = AsDc(dcHandle);
+    if (!dc)
+        return;
+    SetTextColor(dc, StatusTextColour);
+    // Text keeps the context's opaque white background, so a blanked line
+    // paints over what the row showed before.
+    HFONT font = CreateFontA(15, 6, 0, 0, 10, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0,
+                             VARIABLE_PITCH | FF_ROMAN, "Arial");
+    HGDIOBJ previous = SelectObject(dc, font);
+    int32_t last = LastStatusLine + 1;
+    if (last > StatusLineCount - 1)
+        last = StatusLineCount - 1;
+    for (int32_t i = 0; i <= last; ++i) {
+        RECT row = {StatusLeft, StatusRowStep * i, StatusRight, StatusRowStep * i + StatusRowHeight};
+        DrawTextA(dc, StatusLines[i], -1, &row, DT_SINGLELINE | DT_VCENTER);
+    }
+    SelectObject(dc, previous);
+    DeleteObject(font);
+}
+
+void UiDrawProgress(DcHandle dcHandle, int32_t done, int32_t total)
+{
+    HDC dc = AsDc(dcHandle);
+    const int left = ProgressOriginX;
+    const int top = ProgressOriginY;
+    const int bottom = top + ProgressBarHeight;
+
+    HBRUSH fillBrush = CreateSolidBrush(ProgressFillColour);
+    HPEN fillPen = CreatePen(PS_SOLID, 0, ProgressFillColour);
+    HGDIOBJ oldPen = SelectObject(dc, fillPen);
+    HGDIOBJ oldBrush = SelectObject(dc, fillBrush);
+    if (!Rectangle(dc, left, top, left + BlockWidth * done, bottom))
+        MessageBoxA(static_cast<HWND>(MainWindow), "Error", "Error", MB_OK);
+    SelectObject(dc, oldPen);
+    SelectObject(dc, oldBrush);
+    DeleteObject(fillPen);
+    DeleteObject(fillBrush);
+
+    HPEN gridPen = CreatePen(PS_SOLID, 0, GridColour);
+    oldPen = SelectObject(dc, gridPen);
+    for (int32_t k = 0; k <= total; ++k) {
+        MoveToEx(dc, left + BlockWidth * k, top, NULL);
+        LineTo(dc, left + BlockWidth * k, bottom);
+    }
+    MoveToEx(dc, left, top, NULL);
+    LineTo(dc, left + BlockWidth * total, top);
+    MoveToEx(dc, left, bottom, NULL);
+    LineTo(dc, left + BlockWidth * total, bottom);
+    SelectObject(dc, oldPen);
+    DeleteObject(gridPen);
+
+    UpdateWindow(static_cast<HWND>(MainWindow));
+}
+
+void UiEraseProgress(DcHandle dcHandle, int32_t left, int32_t top, int32_t height, int32_t step, int32_t count)
+{
+    HDC dc = AsDc(dcHandle);
+    const int width = step * count;
+    HBRUSH brush = CreateSolidBrush(EraseColour);
+    HPEN pen = CreatePen(PS_SOLID, 0, EraseColour);
+    HGDIOBJ oldPen = SelectObject(dc, pen);
+    HGDIOBJ oldBrush = SelectObject(dc, brush);
+    Rectangle(dc, left, top, left + width + 1, top + height + 1);
+    SelectObject(dc, oldPen);
+    SelectObject(dc, oldBrush);
+    DeleteObject(pen);
+    DeleteObject(brush);
+}
+
+void UiShowWaitCursor(bool wait)
+{
+    SetCursor(LoadCursorA(NULL, wait ? IDC_WAIT : IDC_ARROW));
+}
