@@ -23,6 +23,8 @@
 #include "platform/window.h"
 #include "vcard/host/vcard_host.h"
 
+void (*QzflashCommandHook)(bool after);
+
 #ifndef QZFLASH_PROFILE_DIR
 #define QZFLASH_PROFILE_DIR "/usr/local/share/qzflash/profiles"
 #endif
@@ -439,7 +441,7 @@ void Heading(const char* what, const char* argument)
     ConsolePrintLine(line);
 }
 
-int RunCommand(const Command& command)
+int RunOneCommand(const Command& command)
 {
     ConsoleSeen.lastBoxText[0] = 0;
     ConsoleSeen.lastBoxCaption[0] = 0;
@@ -469,6 +471,16 @@ int RunCommand(const Command& command)
     default:
         return ExitOk;
     }
+}
+
+int RunCommand(const Command& command)
+{
+    if (QzflashCommandHook)
+        QzflashCommandHook(false);
+    int status = RunOneCommand(command);
+    if (QzflashCommandHook)
+        QzflashCommandHook(true);
+    return status;
 }
 
 // A folder for the demo's files: the one given, or a new one.

@@ -12,3 +12,7 @@ enum {
 
 // The whole program: arguments as main gets them; returns the exit status.
 int QzflashRun(int argc, char** argv);
+
+// Told right before (false) and right after (true) each command of a run;
+// the benchmark times commands apart from the start-up with it.
+extern void (*QzflashCommandHook)(bool after);

@@ -1,0 +1,197 @@
+// A full update of a 64 KiB image through qzflash, with real waits, on the
+// built-in virtual machine's cards and on one-card machines for the program
+// modes it lacks. For each the update command's wall time is split into the
+// waits the flash procedure mandates (Sleep calls and busy loops, measured
+// where they happen) and the rest: the program, the driver dispatch and the
+// virtual card. The rest must stay under 10% of the total.
+//
+//   bench_linux [MODE-NAME-PART]   (default: every mode)
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "linux/backend.h"
+#include "linux/front_end.h"
+#include "linux/virtual_backend.h"
+#include "vcard/host/vcard_host.h"
+
+namespace {
+
+struct Mode {
+    bool builtin;            // one of the built-in machine's cards
+    const char* name;
+    const char* profile;     // 0: the built-in machine
+    int card;
+    uint16_t deviceId;
+    const char* answers;     // the dual-BIOS offer declined, the flash confirmed
+};
+
+const Mode Modes[] = {
+    {true, "parallel page 128 (card 0, 29EE010)", 0, 0, 0x0281, "ok\n"},
+    {true, "parallel byte (card 1, 39VF010)", 0, 1, 0x0253, "cancel\nok\n"},
+    {true, "SPI page 128 (card 2, M25P10)", 0, 2, 0x0322, "ok\n"},
+    {false, "SPI byte (25VF010)",
+     "card 1:0 0x10DE:0x0322 bar0=0xE8000008 interface=spi\npart 25VF010 image=04.34.20.19.00\n", 0, 0x0322, "ok\n"},
+    {false, "SPI page 256 (25LV010)",
+     "card 1:0 0x10DE:0x0322 bar0=0xE8000008 interface=spi\npart 25LV010 image=04.34.20.19.00\n", 0, 0x0322, "ok\n"},
+    {false, "serial-2 byte (39VF010)",
+     "card 1:0 0x10DE:0x0322 bar0=0xE8000008 interface=serial2\npart 39VF010 image=04.34.20.19.00\n", 0, 0x0322,
+     "ok\n"},
+    {false, "serial-2 page 128 (29C010A)",
+     "card 1:0 0x10DE:0x0322 bar0=0xE8000008 interface=serial2\npart 29C010A image=04.34.20.19.00\n", 0, 0x0322,
+     "ok\n"},
+};
+
+struct Sample {
+    int status;
+    double wall;       // seconds of the update command
+    double sleeps;     // of which in Sleep calls
+    double busy;       // of which in busy loops
+    uint64_t requests;
+    double runWall;    // the whole run, start-up included
+    double runWaits;
+};
+
+Sample Current;
+uint64_t CommandStart;
+WaitTotals WaitsAtStart;
+uint64_t RequestsAtStart;
+
+uint64_t Requests()
+{
+    VcMachine* machine = VirtualMachineNow();
+    return machine ? machine->requestCount : 0;
+}
+
+void OnCommand(bool after)
+{
+    if (!after) {
+        CommandStart = MonotonicNs();
+        WaitsAtStart = Waits;
+        RequestsAtStart = Requests();
+        return;
+    }
+    Current.wall = (MonotonicNs() - CommandStart) * 1e-9;
+    Current.sleeps = (Waits.sleepNs - WaitsAtStart.sleepNs) * 1e-9;
+    Current.busy = (Waits.busyNs - WaitsAtStart.busyNs) * 1e-9;
+    Current.requests = Requests() - RequestsAtStart;
+}
+
+bool WriteFile(const char* path, const void* data, size_t size)
+{
+    FILE* file = fopen(path, "wb");
+    if (!file)
+        return false;
+    bool ok = fwrite(data, 1, size, file) == size;
+    return fclose(file) == 0 && ok;
+}
+
+// One update in a process of its own: the program's state starts fresh.
+bool Measure(const Mode& mode, const char* folder, Sample* sample)
+{
+    char image[512], profile[512], answers[512];
+    snprintf(image, sizeof image, "%s/image.rom", folder);
+    snprintf(profile, sizeof profile, "%s/machine.profile", folder);
+    snprintf(answers, sizeof answers, "%s/answers.txt", folder);
+
+    VcBiosImageSpec spec;
+    memset(&spec, 0, sizeof spec);
+    VcParseBiosVersion("04.40.00.00", &spec);
+    spec.vendorId = 0x10DE;
+    spec.deviceId = mode.deviceId;
+    spec.length = 65536;
+    static uint8_t bytes[65536];
+    if (!VcMakeBiosImage(spec, bytes, sizeof bytes) || !WriteFile(image, bytes, sizeof bytes) ||
+        !WriteFile(answers, mode.answers, strlen(mode.answers)))
+        return false;
+    if (mode.profile && !WriteFile(profile, mode.profile, strlen(mode.profile)))
+        return false;
+
+    int results[2];
+    if (pipe(results) != 0)
+        return false;
+    pid_t child = fork();
+    if (child == 0) {
+        close(results[0]);
+        int in = open(answers, O_RDONLY);
+        int out = open("/dev/null", O_WRONLY);
+        if (in < 0 || out < 0)
+            _exit(100);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(out, 2);
+        char card[8];
+        snprintf(card, sizeof card, "%d", mode.card);
+        const char* args[] = {"qzflash", "--virtual", mode.profile ? profile : "--card", mode.profile ? "--card" : card,
+                              mode.profile ? card : "update", mode.profile ? "update" : image, mode.profile ? image : 0,
+                              0};
+        int argc = 0;
+        while (args[argc])
+            ++argc;
+        QzflashCommandHook = OnCommand;
+        uint64_t start = MonotonicNs();
+        Current.status = QzflashRun(argc, const_cast<char**>(args));
+        Current.runWall = (MonotonicNs() - start) * 1e-9;
+        Current.runWaits = (Waits.sleepNs + Waits.busyNs) * 1e-9;
+        ssize_t written = write(results[1], &Current, sizeof Current);
+        _exit(written == sizeof Current ? 0 : 101);
+    }
+    close(results[1]);
+    ssize_t got = read(results[0], sample, sizeof *sample);
+    close(results[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return got == sizeof *sample && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const char* only = argc > 1 ? argv[1] : 0;
+    char folder[] = "/tmp/qz-bench-XXXXXX";
+    if (!mkdtemp(folder)) {
+        perror("mkdtemp");
+        return 2;
+    }
+    printf("Update of a 64 KiB image with real waits (wall seconds of the update command)\n");
+    printf("%-46s %7s %7s %7s %7s %6s %9s %9s\n", "mode", "total", "sleeps", "busy", "rest", "rest%", "requests",
+           "ns/req");
+    bool allOk = true;
+    bool builtinShown = false, othersShown = false;
+    for (const Mode& mode : Modes) {
+        if (only && !strstr(mode.name, only))
+            continue;
+        if (mode.builtin && !builtinShown) {
+            printf("-- the built-in machine\n");
+            builtinShown = true;
+        } else if (!mode.builtin && !othersShown) {
+            printf("-- one-card machines for the program modes the built-in one lacks\n");
+            othersShown = true;
+        }
+        Sample s;
+        memset(&s, 0, sizeof s);
+        if (!Measure(mode, folder, &s) || s.status != 0) {
+            printf("%-46s failed (exit status %d)\n", mode.name, s.status);
+            allOk = false;
+            continue;
+        }
+        double rest = s.wall - s.sleeps - s.busy;
+        double share = s.wall > 0 ? 100.0 * rest / s.wall : 0;
+        printf("%-46s %7.3f %7.3f %7.3f %7.3f %5.2f%% %9llu %9.1f%s\n", mode.name, s.wall, s.sleeps, s.busy, rest,
+               share, static_cast<unsigned long long>(s.requests), s.requests ? rest * 1e9 / s.requests : 0.0,
+               share < 10.0 ? "" : "  OVER 10%");
+        printf("%-46s %7.3f %7s %7s %7.3f %5.2f%%   (whole run, start-up included)\n", "", s.runWall, "", "",
+               s.runWall - s.runWaits, 100.0 * (s.runWall - s.runWaits) / s.runWall);
+        if (share >= 10.0)
+            allOk = false;
+    }
+    char command[64];
+    snprintf(command, sizeof command, "rm -rf '%s'", folder);
+    if (system(command) != 0)
+        return 2;
+    return allOk ? 0 : 1;
+}
