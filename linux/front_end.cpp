@@ -351,6 +351,8 @@ int StopBackend()
         char error[1024];
         if (!VirtualMachineSave(error, sizeof error)) {
             Complain(error);
+            Complain("the flash contents were not kept; to keep them, run a copy of the profile in a folder "
+                     "you can write to.");
             status = ExitEnvironment;
         }
         VirtualMachineFree();

@@ -7,6 +7,18 @@
 namespace {
 
 VcMachine* Machine;
+// Programs and erases the parts had carried out when the machine was loaded.
+uint64_t ChangesAtLoad;
+
+uint64_t Changes()
+{
+    uint64_t count = 0;
+    for (int c = 0; Machine && c < Machine->cardCount; ++c) {
+        for (int i = 0; i < Machine->cards[c].partCount; ++i)
+            count += Machine->cards[c].parts[i].programCount + Machine->cards[c].parts[i].eraseCount;
+    }
+    return count;
+}
 
 bool Open()
 {
@@ -37,14 +49,19 @@ bool VirtualMachineLoad(const char* profile, char* error, size_t errorSize)
         snprintf(error, errorSize, "no memory for the virtual machine");
         return false;
     }
-    if (profile)
-        return VcLoadProfile(profile, Machine, error, errorSize);
-    return VcLoadProfileText(VcBuiltinProfile, "built-in machine", 0, Machine, error, errorSize);
+    bool loaded = profile ? VcLoadProfile(profile, Machine, error, errorSize)
+                          : VcLoadProfileText(VcBuiltinProfile, "built-in machine", 0, Machine, error, errorSize);
+    ChangesAtLoad = Changes();
+    return loaded;
 }
 
 bool VirtualMachineSave(char* error, size_t errorSize)
 {
-    return !Machine || VcSaveFlashFiles(Machine, error, errorSize);
+    // A run that neither erased nor programmed a part leaves the files alone,
+    // so that a profile in a read-only folder can still be looked at.
+    if (!Machine || Changes() == ChangesAtLoad)
+        return true;
+    return VcSaveFlashFiles(Machine, error, errorSize);
 }
 
 void VirtualMachineFree()

@@ -10,7 +10,8 @@ extern const DriverBackend VirtualBackend;
 
 // Loads the profile (0: the built-in machine). False with the reason in `error`.
 bool VirtualMachineLoad(const char* profile, char* error, size_t errorSize);
-// Writes the parts that have files back to them.
+// Writes the parts that have files back to them, when the run erased or
+// programmed any part.
 bool VirtualMachineSave(char* error, size_t errorSize);
 void VirtualMachineFree();
 VcMachine* VirtualMachineNow();
