@@ -396,6 +396,9 @@ void SysfsDriverInstallSignalHandlers()
     sigfillset(&action.sa_mask);
     for (int signalNumber : Signals)
         sigaction(signalNumber, &action, 0);
+    // A reader that goes away (qzflash ... | head) must not stop a flash
+    // halfway: output to it just fails.
+    signal(SIGPIPE, SIG_IGN);
 }
 
 bool SysfsDriverControl(uint32_t code, const void* input, uint32_t inputLength, void* output,

@@ -50,7 +50,7 @@ bool SysfsDriverControl(uint32_t code, const void* input, uint32_t inputLength, 
 void SysfsDriverRestoreRegisters();
 
 // Ctrl-C, termination, hang-up and crashes restore the registers before the
-// program dies of the signal.
+// program dies of the signal; a closed output pipe is ignored.
 void SysfsDriverInstallSignalHandlers();
 
 int SysfsDriverCardCount();
