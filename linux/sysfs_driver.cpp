@@ -189,7 +189,19 @@ bool MapWindow(SysfsCard* card, char* error, size_t errorSize)
     size_t length = static_cast<size_t>(static_cast<uint64_t>(info.st_size) < windowSize ? info.st_size : windowSize);
     void* window = mmap(0, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (window == MAP_FAILED) {
-        RefusalText("map", path, errno, error, errorSize);
+        int refused = errno;
+        RefusalText("map", path, refused, error, errorSize);
+        // With iomem=strict the kernel keeps a window its driver claimed.
+        char link[PathSize], target[PathSize];
+        ssize_t n = DevicePath(card->name, "driver", link) ? readlink(link, target, sizeof target - 1) : -1;
+        size_t used = strlen(error);
+        if (refused != EPERM && refused != EACCES && n > 0 && used < errorSize) {
+            target[n] = 0;
+            const char* driver = strrchr(target, '/');
+            snprintf(error + used, errorSize - used,
+                     " The card is bound to the kernel driver \"%s\"; unbind it, or boot without iomem=strict.",
+                     driver ? driver + 1 : target);
+        }
         close(fd);
         return false;
     }
