@@ -37,9 +37,16 @@ bool DualBiosProbe()
 
 bool DetectDualBios()
 {
+    // The probe drives the ROM-select bits. A board that fails it is treated
+    // as an ordinary card, so it gets the register back as it was: left at
+    // 0x22, a two-BIOS board booted from ROM 1 would have ROM 2 in the
+    // window, and an update would write the BIOS it did not boot from.
+    uint32_t original = ReadReg32(DualBiosRegister);
     for (int i = 0; i < 10; ++i) {
-        if (!DualBiosProbe())
+        if (!DualBiosProbe()) {
+            WriteReg32(DualBiosRegister, original);
             return false;
+        }
     }
     return true;
 }

@@ -48,6 +48,17 @@ TEST_F(DualBiosBoard, BoardSwitchedToRom1IsNotDetected)
     EXPECT_FALSE(DualBiosProbe());
 }
 
+TEST_F(DualBiosBoard, FailedDetectionLeavesTheBootedRomInTheWindow)
+{
+    ASSERT_TRUE(Open("card 1:0 0x10DE:0x0253 bar0=0xE4000000 dual=rom1\n"
+                     "part 39VF010 image=04.25.00.28\npart 39VF010 image=04.25.00.31\n"));
+    uint32_t before = Register();
+    ASSERT_EQ(VcSelectedPart(Card()), &Card()->parts[0]);
+    EXPECT_FALSE(DetectDualBios());
+    EXPECT_EQ(before, Register());
+    EXPECT_EQ(VcSelectedPart(Card()), &Card()->parts[0]);
+}
+
 TEST_F(DualBiosBoard, FailingTenthProbeMeansNoDualBios)
 {
     // Three writes per probe: the pins stop following on the tenth probe.
