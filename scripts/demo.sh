@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the native flash utility and runs it on a virtual machine: it finds
-# the supported cards on the machine's PCI buses and prints the card table.
-#   demo.sh [PROFILE]   (default: vcard/profiles/three-cards.profile)
+# Builds the native flash utility and runs it on the virtual card: first the
+# card table of a machine with several cards, then a whole save, update and
+# restore cycle on the built-in dual-BIOS board, with the real waits.
+#   demo.sh [PROFILE]   (card table of PROFILE; default: vcard/profiles/three-cards.profile)
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,3 +19,6 @@ mkdir -p "$build/demo"
 cd "$build/demo"
 echo "\$ qzflash --virtual $(basename "$profile") list"
 "$build/linux/qzflash" --virtual "$profile" list
+echo
+echo "\$ qzflash --virtual --yes demo $build/demo"
+"$build/linux/qzflash" --virtual --yes demo "$build/demo"
