@@ -99,7 +99,10 @@ void RestoreBios()
         PutUpText("Can't setup as ROM 2  ..");
         return;
     }
-    if (!ReadRomImage(ImageBuffer)) {
+    // A driver read that fails yields 0 for its byte and says nothing else;
+    // copied into ROM 1 it would verify against itself. A second pass over
+    // ROM 2 must agree before ROM 1 is erased.
+    if (!ReadRomImage(ImageBuffer) || !VerifyRom(ImageBuffer)) {
         PutUpText("Can't read from ROM 2 ");
         return;
     }

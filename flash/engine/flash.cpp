@@ -14,6 +14,11 @@ const int MaxBlankAttempts = 2;
 const int32_t EraseBarBlocks = 5;
 const int32_t EraseBarEraseCount = 7;
 const int32_t FinalEraseExtraBlocks = 10;
+// Serial units that failed every try before the write stops going on: a few
+// bad cells are passed over, but a part that never finishes would cost three
+// times a thousand status polls per unit, hours for a whole image. The
+// verification then names the first offset that differs.
+const uint32_t MaxFailedSerialUnits = 16;
 
 // Everything below needs a part entry; before identification there is none.
 const FlashPartEntry* PartOrUnknown()
@@ -65,10 +70,12 @@ bool ProgramImage(DcHandle dc, const uint8_t* image, uint32_t length)
     const FlashPartEntry* part = PartOrUnknown();
     if (FlashInterface == InterfaceReserved)
         return true;
+    uint32_t failedUnits = 0;
     if (part->pageSize == 1) {
         for (uint32_t o = 0; o < length; ++o) {
             if (SerialInterface()) {
-                SerialProgram(o, image, 1);
+                if (!SerialProgram(o, image, 1) && ++failedUnits >= MaxFailedSerialUnits)
+                    break;
             } else if (!ParallelProgramByte(o, image[o])) {
                 SetStatusText("Write to ROM error at ");
                 AppendStatusDecimal(o);
@@ -88,7 +95,8 @@ bool ProgramImage(DcHandle dc, const uint8_t* image, uint32_t length)
         OpenRomAccess();
         uint32_t unit = 0;
         for (uint32_t o = 0; o < length; o += size, ++unit) {
-            SerialProgram(o, image, size);
+            if (!SerialProgram(o, image, size) && ++failedUnits >= MaxFailedSerialUnits)
+                break;
             AfterUnit(dc, unit, period, o + size);
         }
         CloseRomAccess();
