@@ -1,7 +1,5 @@
 #include "driver/common/requests.h"
 
-#include "driver/common/flavour.h"
-
 #include "hw/driver_requests.h"
 
 namespace {
@@ -86,13 +84,3 @@ QzRequestStatus QzHandleRequest(const QzBackend* backend, uint32_t code, const v
     return MemAccess(backend, code == IOCTL_MEM_WRITE, in, inputLength, out, outputLength, returned);
 }
 
-extern "C" int QzDispatchRequest(uint32_t code, void* buffer, uint32_t inputLength, uint32_t outputLength,
-                                 uint32_t* returned)
-{
-    return QzHandleRequest(QzFlavourBackend(), code, buffer, inputLength, buffer, outputLength, returned);
-}
-
-// kernel_main.c knows these values by number.
-static_assert(QzRequestOk == 0 && QzRequestUnknownCode == 1 && QzRequestBadParameter == 2 &&
-                  QzRequestBufferTooSmall == 3 && QzRequestDeviceFailure == 4,
-              "request status values");

@@ -11,8 +11,9 @@ static const char FileDialogFilter[] = "Bios Files (*.ROM)\0*.rom\0All Files (*.
 void PrepareFileDialog(WindowHandle owner)
 {
     ZeroMemory(&FileDialogRecord, sizeof FileDialogRecord);
-    // The older structure size, which every system this runs on accepts.
-    FileDialogRecord.lStructSize = 76;
+    // The older structure size, which every system this runs on accepts:
+    // 76 bytes in the 32-bit program (a 64-bit build needs its own size).
+    FileDialogRecord.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
     FileDialogRecord.hwndOwner = static_cast<HWND>(owner);
     FileDialogRecord.hInstance = NULL;
     FileDialogRecord.lpstrFilter = FileDialogFilter;
