@@ -1,0 +1,181 @@
+// The File menu commands of the real program: update, save and restore, with
+// their dialogs, questions, progress and messages, and bad image files.
+#include <cstring>
+
+#include "harness_fixture.h"
+
+namespace {
+
+class Commands : public QzFlashRun {};
+
+const char DualBiosProfile[] =
+    "card 1:0 0x10DE:0x0281 subsystem=0x1462:0x8831 bar0=0xFD000000 dual=rom2\n"
+    "part 29EE512 image=04.28.20.01 image-size=2048\n"
+    "part 29EE512 image=04.28.20.05.01 image-size=2048\n";
+
+const char FlashQuestion[] = "\nDuring BIOS flashed,please wait until the progress complete.";
+
+TEST_F(Commands, UpdateWritesTheImageAndAsksForAReboot) {
+  UseMachine(OneCardProfile);
+  std::vector<uint8_t> image = MakeImage(0x10DE, 0x0281, 8192, "04.28.20.09");
+  ASSERT_TRUE(WriteWholeFile(folder + "new.rom", image));
+  Start();
+  HWND window = MainWindow();
+  ASSERT_TRUE(window);
+  Command(window, CmdUpdate);
+  ChooseFile(folder + "new.rom", "open-dialog.png");
+
+  MessageBoxView confirm = NextBox();
+  ASSERT_TRUE(confirm.window);
+  EXPECT_EQ(confirm.caption, "Confirm");
+  EXPECT_EQ(confirm.text, std::string("ROM BIOS version is :04.28.20.09") + FlashQuestion);
+  EXPECT_TRUE(confirm.hasOk && confirm.hasCancel);
+  Shot("confirm.png", CaptureWindow(confirm.window));
+  Answer(confirm.window, IDOK);
+
+  // While the part is programmed: cells fill a grid of four, and a close
+  // request is refused.
+  Picture during;
+  EXPECT_TRUE(PollUntil(BoxTimeout, [&] {
+    during = CaptureClientNow(window);
+    return InkInRow(during, 7) > 0 && YellowCells(during) >= 2 && GridDrawn(during, 4);
+  }));
+  Shot("flashing.png", CaptureWindow(window));
+  ASSERT_TRUE(PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0));
+
+  MessageBoxView done = NextBox();
+  ASSERT_TRUE(done.window);
+  EXPECT_EQ(done.caption, "Message");
+  EXPECT_EQ(done.text, "Flash completely");
+  Shot("flash-complete.png", CaptureWindow(done.window));
+  Answer(done.window, IDOK);
+  ExpectBox("Message", "Please reboot the system to make the changes you make effective!");
+  EXPECT_TRUE(IsWindow(window) && IsWindowVisible(window)) << "closed while the flash ran";
+
+  // "New" with the version, "Erase BIOS", "Writing Flash with file ...",
+  // "Flash OK!! ", and the bar gone.
+  Picture shown = CaptureClient(window);
+  for (int row = 1; row <= 3; ++row) EXPECT_GT(InkInRow(shown, row), 20) << "row " << row;
+  for (int row = 5; row <= 8; ++row) EXPECT_GT(InkInRow(shown, row), 20) << "row " << row;
+  EXPECT_EQ(InkInRow(shown, 9), 0);
+  EXPECT_TRUE(BarAreaBlank(shown));
+
+  Command(window, CmdExit);
+  EXPECT_EQ(End(), 0);
+  ExpectDriverSaved();
+  const VcFlashPart& part = after.m->cards[0].parts[0];
+  ASSERT_EQ(part.size, 65536u);
+  EXPECT_EQ(0, memcmp(part.data, image.data(), image.size()));
+  for (uint32_t i = uint32_t(image.size()); i < part.size; ++i) ASSERT_EQ(part.data[i], 0xFF) << i;
+  EXPECT_TRUE(WaitNorvikGone(10000));
+}
+
+TEST_F(Commands, SaveAsksBeforeOverwritingAndWritesTheRom) {
+  UseMachine(OneCardProfile);
+  std::string path = folder + "backup.rom";
+  ASSERT_TRUE(WriteWholeFile(path, std::vector<uint8_t>(10, 'x')));
+  Start();
+  HWND window = MainWindow();
+  ASSERT_TRUE(window);
+  Command(window, CmdSave);
+  HWND dialog = NextDialog();
+  ASSERT_TRUE(dialog && IsFileDialog(dialog));
+  Shot("save-dialog.png", CaptureWindow(dialog));
+  ASSERT_TRUE(AnswerFileDialog(dialog, path));
+
+  // The overwrite question is the other dialog of the program, whatever its caption.
+  MessageBoxView question = NextBox(dialog);
+  ASSERT_TRUE(question.window);
+  EXPECT_TRUE(question.hasYes && question.hasNo);
+  EXPECT_FALSE(question.text.empty());
+  Shot("overwrite-question.png", CaptureWindow(question.window));
+  Answer(question.window, IDYES);
+  ASSERT_TRUE(WaitGone(dialog, 20000));
+
+  ExpectBox("Message", "Back up completed  !! ");
+  std::vector<uint8_t> saved;
+  ASSERT_TRUE(ReadWholeFile(path, &saved));
+  ASSERT_EQ(saved.size(), 4096u);
+  EXPECT_EQ(0, memcmp(saved.data(), machine.m->cards[0].parts[0].data, saved.size()));
+  // "Save file to  ..." below the header.
+  Picture shown = CaptureClient(window);
+  EXPECT_GT(InkInRow(shown, 5), 20);
+  EXPECT_EQ(InkInRow(shown, 6), 0);
+
+  Command(window, CmdExit);
+  EXPECT_EQ(End(), 0);
+}
+
+TEST_F(Commands, RestoreCopiesTheSecondBiosIntoTheFirst) {
+  UseMachine(DualBiosProfile);
+  Start();
+  HWND dialog = NextDialog();
+  ASSERT_TRUE(dialog);
+  EXPECT_FALSE(IsWindowVisible(FindMainWindow(Pid())));
+  EXPECT_EQ(Caption(dialog), "Dual BIOS information");
+  EXPECT_NE(GetWindowLongA(dialog, GWL_STYLE) & WS_SYSMENU, 0);
+  EXPECT_EQ(ControlText(dialog, 1007), "You are booted by the 2nd BIOS.");
+  EXPECT_EQ(ControlText(dialog, 1008), "If you don't want to restore the 2nd BIOS data to the ");
+  EXPECT_EQ(ControlText(dialog, 1009), "1st one , please click \"Cancel\" , or please click \"OK\" ");
+  EXPECT_EQ(ControlText(dialog, 1010), " to process BIOS restoration");
+  EXPECT_EQ(ControlText(dialog, IDOK), "OK");
+  EXPECT_EQ(ControlText(dialog, IDCANCEL), "Cancel");
+  Shot("dual-bios.png", CaptureWindow(dialog));
+  Answer(dialog, IDOK);
+
+  // The window shows before the restore asks its question.
+  MessageBoxView confirm = NextBox();
+  ASSERT_TRUE(confirm.window);
+  HWND window = FindMainWindow(Pid());
+  EXPECT_TRUE(window && IsWindowVisible(window));
+  EXPECT_EQ(confirm.caption, "Confirm");
+  EXPECT_EQ(confirm.text, std::string("ROM BIOS version is :04.28.20.05.01") + FlashQuestion);
+  Answer(confirm.window, IDOK);
+  ExpectBox("Message", "Flash completely");
+  ExpectBox("Message", "Please set the Switch Button and Reboot the computer!!");
+
+  Command(window, CmdExit);
+  EXPECT_EQ(End(), 0);
+  ExpectDriverSaved();
+  const VcCard& card = after.m->cards[0];
+  EXPECT_EQ(0, memcmp(card.parts[0].data, machine.m->cards[0].parts[1].data, 2048));
+  for (uint32_t i = 2048; i < card.parts[0].size; ++i) ASSERT_EQ(card.parts[0].data[i], 0xFF) << i;
+  EXPECT_EQ(0, memcmp(card.parts[1].data, machine.m->cards[0].parts[1].data, card.parts[1].size));
+}
+
+TEST_F(Commands, BadImageFilesAreRefusedWithoutTouchingTheCard) {
+  UseMachine(OneCardProfile);
+  std::vector<uint8_t> junk(4096, 0x00);
+  ASSERT_TRUE(WriteWholeFile(folder + "junk.rom", junk));
+  ASSERT_TRUE(WriteWholeFile(folder + "other.rom", MakeImage(0x10DE, 0x0253, 4096, "04.25.00.30")));
+  Start();
+  HWND window = MainWindow();
+  ASSERT_TRUE(window);
+
+  // A name that is no file, and a file without an image header: the status
+  // line says so, nothing is asked.
+  for (const char* name : {"missing.rom", "junk.rom"}) {
+    Command(window, CmdUpdate);
+    ChooseFile(folder + name);
+    Picture shown;
+    EXPECT_TRUE(PollUntil(20000, [&] { return InkInRow(CaptureClientNow(window), 5) > 20; })) << name;
+    // Where the dialog was, the window paints itself once the command is over.
+    shown = CaptureClient(window);
+    EXPECT_EQ(InkInRow(shown, 6), 0) << name;
+    EXPECT_EQ(FindDialog(Pid()), nullptr) << name;
+  }
+
+  // An image for another card is stopped by the id check after the question.
+  Command(window, CmdUpdate);
+  ChooseFile(folder + "other.rom");
+  ExpectBox("Confirm", "ROM BIOS version is :04.25.00.30\nDuring BIOS flashed,please wait until the progress complete.");
+  ExpectBox("ERROR", "Flash faile!!");
+
+  Command(window, CmdExit);
+  EXPECT_EQ(End(), 0);
+  ExpectDriverSaved();
+  EXPECT_EQ(0, memcmp(after.m->cards[0].parts[0].data, machine.m->cards[0].parts[0].data, 65536));
+  EXPECT_EQ(after.m->cards[0].parts[0].eraseCount, 0u);
+}
+
+}  // namespace

@@ -1,0 +1,283 @@
+#include "gui_support.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "run_support.h"
+
+namespace {
+
+struct Search {
+  DWORD processId;
+  const char* className;
+  HWND besides;
+  bool visibleOnly;
+  HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM context) {
+  Search* search = reinterpret_cast<Search*>(context);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner != search->processId || window == search->besides) return TRUE;
+  if (search->visibleOnly && !IsWindowVisible(window)) return TRUE;
+  char name[64];
+  if (!GetClassNameA(window, name, sizeof name) || strcmp(name, search->className) != 0) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+HWND FindTopLevel(DWORD processId, const char* className, HWND besides, bool visibleOnly) {
+  Search search = {processId, className, besides, visibleOnly, nullptr};
+  EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+bool Ended(HANDLE process) {
+  return WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+}
+
+std::string Narrow(const wchar_t* text) {
+  char buffer[1024];
+  int n = WideCharToMultiByte(CP_ACP, 0, text, -1, buffer, sizeof buffer, nullptr, nullptr);
+  return n > 0 ? std::string(buffer) : std::string();
+}
+
+Picture Capture(int left, int top, int width, int height) {
+  Picture picture;
+  picture.width = width;
+  picture.height = height;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info;
+  ZeroMemory(&info, sizeof info);
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top-down
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP dib = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (dib && bits) {
+    HGDIOBJ old = SelectObject(memory, dib);
+    BitBlt(memory, 0, 0, width, height, screen, left, top, SRCCOPY);
+    GdiFlush();
+    const uint32_t* source = static_cast<const uint32_t*>(bits);
+    picture.pixels.assign(source, source + size_t(width) * height);
+    for (uint32_t& pixel : picture.pixels) pixel &= 0x00FFFFFF;
+    SelectObject(memory, old);
+    DeleteObject(dib);
+  } else {
+    picture.pixels.assign(size_t(width) * height, 0);
+  }
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return picture;
+}
+
+// Drawing reaches the X server a little later: take the screen once two
+// captures in a row agree.
+Picture Settled(int left, int top, int width, int height) {
+  Picture last = Capture(left, top, width, height);
+  for (int attempt = 0; attempt < 30; ++attempt) {
+    Sleep(50);
+    Picture next = Capture(left, top, width, height);
+    if (next.pixels == last.pixels) break;
+    last = next;
+  }
+  return last;
+}
+
+uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc = 0) {
+  crc = ~crc;
+  for (size_t i = 0; i < size; ++i) {
+    crc ^= data[i];
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+  }
+  return ~crc;
+}
+
+void PutBig32(std::vector<uint8_t>* out, uint32_t value) {
+  for (int shift = 24; shift >= 0; shift -= 8) out->push_back(uint8_t(value >> shift));
+}
+
+void Chunk(std::vector<uint8_t>* out, const char* type, const std::vector<uint8_t>& data) {
+  PutBig32(out, uint32_t(data.size()));
+  std::vector<uint8_t> body(type, type + 4);
+  body.insert(body.end(), data.begin(), data.end());
+  out->insert(out->end(), body.begin(), body.end());
+  PutBig32(out, Crc32(body.data(), body.size()));
+}
+
+}  // namespace
+
+HWND FindMainWindow(DWORD processId) {
+  return FindTopLevel(processId, "QZFLASH", nullptr, false);
+}
+
+HWND WaitMainWindow(HANDLE process, DWORD processId, DWORD timeoutMs) {
+  HWND found = nullptr;
+  PollUntil(timeoutMs, [&] {
+    found = FindTopLevel(processId, "QZFLASH", nullptr, true);
+    return found != nullptr || Ended(process);
+  });
+  return found;
+}
+
+HWND FindDialog(DWORD processId, HWND besides) {
+  return FindTopLevel(processId, "#32770", besides, true);
+}
+
+HWND WaitDialog(HANDLE process, DWORD processId, DWORD timeoutMs, HWND besides) {
+  HWND found = nullptr;
+  PollUntil(timeoutMs, [&] {
+    found = FindDialog(processId, besides);
+    return found != nullptr || Ended(process);
+  });
+  return found;
+}
+
+bool WaitGone(HWND window, DWORD timeoutMs) {
+  return PollUntil(timeoutMs, [&] { return !IsWindow(window) || !IsWindowVisible(window); });
+}
+
+std::string Caption(HWND window) {
+  char text[512] = "";
+  GetWindowTextA(window, text, sizeof text);
+  return text;
+}
+
+std::string ControlText(HWND dialog, int id) {
+  HWND control = GetDlgItem(dialog, id);
+  if (!control) return "<no control>";
+  char text[1024] = "";
+  SendMessageA(control, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+  return text;
+}
+
+std::string ClassOf(HWND window) {
+  char name[128] = "";
+  GetClassNameA(window, name, sizeof name);
+  return name;
+}
+
+MessageBoxView ReadMessageBox(HWND box) {
+  MessageBoxView view;
+  view.window = box;
+  view.caption = Caption(box);
+  view.text = ControlText(box, 0xFFFF);
+  view.hasOk = GetDlgItem(box, IDOK) != nullptr;
+  view.hasCancel = GetDlgItem(box, IDCANCEL) != nullptr;
+  view.hasYes = GetDlgItem(box, IDYES) != nullptr;
+  view.hasNo = GetDlgItem(box, IDNO) != nullptr;
+  view.owner = GetWindow(box, GW_OWNER);
+  return view;
+}
+
+bool PressButton(HWND dialog, int id) {
+  HWND button = GetDlgItem(dialog, id);
+  return button && PostMessageA(button, BM_CLICK, 0, 0);
+}
+
+std::vector<std::string> ListLines(HWND list) {
+  std::vector<std::string> lines;
+  LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count; ++i) {
+    LRESULT length = SendMessageW(list, LB_GETTEXTLEN, i, 0);
+    if (length < 0 || length > 500) {
+      lines.push_back("<unreadable>");
+      continue;
+    }
+    wchar_t text[512] = L"";
+    SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
+    lines.push_back(Narrow(text));
+  }
+  return lines;
+}
+
+bool SelectListLine(HWND list, int index) {
+  return SendMessageA(list, LB_SETCURSEL, index, 0) == index;
+}
+
+bool IsFileDialog(HWND dialog) {
+  return GetDlgItem(dialog, 0x47C) != nullptr;
+}
+
+bool AnswerFileDialog(HWND dialog, const std::string& path) {
+  HWND name = GetDlgItem(dialog, 0x47C);
+  if (!name) return false;
+  // The name box may be a combo box (inside a ComboBoxEx32) holding an edit
+  // control; the text goes to the innermost edit there is.
+  HWND target = name;
+  HWND combo = FindWindowExA(name, nullptr, "ComboBox", nullptr);
+  HWND edit = FindWindowExA(combo ? combo : name, nullptr, "Edit", nullptr);
+  if (edit) target = edit;
+  SendMessageA(target, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+  return PressButton(dialog, IDOK);
+}
+
+Picture CaptureClient(HWND window) {
+  RECT client;
+  GetClientRect(window, &client);
+  POINT origin = {0, 0};
+  ClientToScreen(window, &origin);
+  return Settled(origin.x, origin.y, client.right, client.bottom);
+}
+
+Picture CaptureClientNow(HWND window) {
+  RECT client;
+  GetClientRect(window, &client);
+  POINT origin = {0, 0};
+  ClientToScreen(window, &origin);
+  return Capture(origin.x, origin.y, client.right, client.bottom);
+}
+
+Picture CaptureWindow(HWND window) {
+  RECT rect;
+  GetWindowRect(window, &rect);
+  return Settled(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
+}
+
+bool SavePng(const std::string& path, const Picture& picture) {
+  if (picture.width <= 0 || picture.height <= 0) return false;
+  std::vector<uint8_t> raw;
+  for (int y = 0; y < picture.height; ++y) {
+    raw.push_back(0);  // no filter
+    for (int x = 0; x < picture.width; ++x) {
+      uint32_t pixel = picture.At(x, y);
+      raw.push_back(uint8_t(pixel >> 16));
+      raw.push_back(uint8_t(pixel >> 8));
+      raw.push_back(uint8_t(pixel));
+    }
+  }
+  // A zlib stream of stored blocks: plain to write, readable everywhere.
+  std::vector<uint8_t> z = {0x78, 0x01};
+  for (size_t at = 0; at < raw.size() || raw.empty();) {
+    size_t n = raw.size() - at < 65535 ? raw.size() - at : 65535;
+    z.push_back(at + n == raw.size() ? 1 : 0);
+    z.push_back(uint8_t(n));
+    z.push_back(uint8_t(n >> 8));
+    z.push_back(uint8_t(~n));
+    z.push_back(uint8_t(~n >> 8));
+    z.insert(z.end(), raw.begin() + at, raw.begin() + at + n);
+    at += n;
+    if (raw.empty()) break;
+  }
+  uint32_t a = 1, b = 0;
+  for (uint8_t byte : raw) {
+    a = (a + byte) % 65521;
+    b = (b + a) % 65521;
+  }
+  PutBig32(&z, b << 16 | a);
+
+  std::vector<uint8_t> file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  std::vector<uint8_t> header;
+  PutBig32(&header, uint32_t(picture.width));
+  PutBig32(&header, uint32_t(picture.height));
+  header.insert(header.end(), {8, 2, 0, 0, 0});  // 8-bit RGB
+  Chunk(&file, "IHDR", header);
+  Chunk(&file, "IDAT", z);
+  Chunk(&file, "IEND", {});
+  return WriteWholeFile(path, file);
+}

@@ -1,0 +1,174 @@
+#include "run_support.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "driver/virtual/machine_file.h"
+
+std::string ProgramExe;
+std::string DriverSys;
+std::string ShotFolder;
+
+namespace {
+
+const char NorvikName[] = "Norvik";
+const char AppDefaultsKey[] = "Software\\Wine\\AppDefaults\\QZFlash.exe";
+
+}  // namespace
+
+std::string ToWindowsPath(const std::string& path) {
+  if (path.empty() || path[0] != '/') return path;
+  // Wine maps the Unix root to drive Z:.
+  std::string result = "Z:" + path;
+  for (char& c : result)
+    if (c == '/') c = '\\';
+  return result;
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes) {
+  bytes->clear();
+  FILE* file = fopen(path.c_str(), "rb");
+  if (!file) return false;
+  uint8_t buffer[65536];
+  size_t got;
+  while ((got = fread(buffer, 1, sizeof buffer, file)) > 0) bytes->insert(bytes->end(), buffer, buffer + got);
+  fclose(file);
+  return true;
+}
+
+bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  FILE* file = fopen(path.c_str(), "wb");
+  if (!file) return false;
+  bool ok = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  return fclose(file) == 0 && ok;
+}
+
+bool FileExists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+Machine::Machine() : m(VcNewMachine()) {}
+Machine::~Machine() { VcFreeMachine(m); }
+
+bool LoadProfile(const std::string& text, Machine* machine, std::string* error) {
+  char message[512] = "";
+  bool ok = VcLoadProfileText(text.c_str(), "harness.profile", "", machine->m, message, sizeof message);
+  *error = message;
+  return ok;
+}
+
+bool WriteMachineFile(const std::string& path, const VcMachine* machine) {
+  std::vector<uint8_t> bytes(VcmMaxSize());
+  uint32_t length = VcmWrite(machine, VcmStateFresh, bytes.data(), uint32_t(bytes.size()));
+  if (length == 0) return false;
+  bytes.resize(length);
+  return WriteWholeFile(path, bytes);
+}
+
+bool WaitSavedMachine(const std::string& path, DWORD timeoutMs, VcMachine* machine) {
+  return PollUntil(timeoutMs, [&] {
+    std::vector<uint8_t> bytes;
+    uint32_t state = VcmStateFresh;
+    // The driver truncates the file before it writes it: a file caught
+    // half-written does not read.
+    return ReadWholeFile(path, &bytes) && !bytes.empty() &&
+           VcmRead(bytes.data(), uint32_t(bytes.size()), machine, &state) && state == VcmStateSaved;
+  });
+}
+
+ServiceState QueryNorvik() {
+  ServiceState result = {false, 0, ""};
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+  if (!manager) return result;
+  SC_HANDLE service = OpenServiceA(manager, NorvikName, SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG);
+  if (service) {
+    result.exists = true;
+    SERVICE_STATUS status;
+    if (QueryServiceStatus(service, &status)) result.state = status.dwCurrentState;
+    union {
+      QUERY_SERVICE_CONFIGA config;
+      char space[8192];
+    } buffer;
+    DWORD needed = 0;
+    if (QueryServiceConfigA(service, &buffer.config, sizeof buffer, &needed) && buffer.config.lpBinaryPathName)
+      result.binary = buffer.config.lpBinaryPathName;
+    CloseServiceHandle(service);
+  }
+  CloseServiceHandle(manager);
+  return result;
+}
+
+bool WaitNorvikGone(DWORD timeoutMs) {
+  return PollUntil(timeoutMs, [] { return !QueryNorvik().exists; });
+}
+
+bool RemoveNorvik(DWORD timeoutMs) {
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  if (!manager) return false;
+  SC_HANDLE service = OpenServiceA(manager, NorvikName, SERVICE_ALL_ACCESS);
+  if (service) {
+    SERVICE_STATUS status;
+    ControlService(service, SERVICE_CONTROL_STOP, &status);
+    DeleteService(service);
+    CloseServiceHandle(service);
+  }
+  CloseServiceHandle(manager);
+  return WaitNorvikGone(timeoutMs);
+}
+
+bool SetProgramVersion(const char* version) {
+  HKEY key;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, AppDefaultsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS)
+    return false;
+  LONG result;
+  if (version) {
+    result = RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version), DWORD(strlen(version) + 1));
+  } else {
+    result = RegDeleteValueA(key, "Version");
+    if (result == ERROR_FILE_NOT_FOUND) result = ERROR_SUCCESS;
+  }
+  RegCloseKey(key);
+  return result == ERROR_SUCCESS;
+}
+
+bool StartProgram(const std::string& exe, const std::string& arguments, ProgramRun* run) {
+  STARTUPINFOA startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  ZeroMemory(&run->process, sizeof run->process);
+  std::string command = "\"" + exe + "\"";
+  if (!arguments.empty()) command += " " + arguments;
+  std::vector<char> line(command.begin(), command.end());
+  line.push_back('\0');
+  // Started from another folder: the program must find its files itself.
+  return CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, "C:\\", &startup,
+                        &run->process) != 0;
+}
+
+bool HasEnded(const ProgramRun& run) {
+  return !run.process.hProcess || WaitForSingleObject(run.process.hProcess, 0) == WAIT_OBJECT_0;
+}
+
+int WaitExit(ProgramRun* run, DWORD timeoutMs) {
+  if (!run->process.hProcess) return -1;
+  if (WaitForSingleObject(run->process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+    KillRun(run);
+    return -1;
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(run->process.hProcess, &code);
+  CloseHandle(run->process.hProcess);
+  CloseHandle(run->process.hThread);
+  ZeroMemory(&run->process, sizeof run->process);
+  return int(code);
+}
+
+void KillRun(ProgramRun* run) {
+  if (!run->process.hProcess) return;
+  TerminateProcess(run->process.hProcess, 99);
+  WaitForSingleObject(run->process.hProcess, 5000);
+  CloseHandle(run->process.hProcess);
+  CloseHandle(run->process.hThread);
+  ZeroMemory(&run->process, sizeof run->process);
+}
