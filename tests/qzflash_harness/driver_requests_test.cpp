@@ -93,7 +93,8 @@ TEST_F(DriverRequests, ConfigurationRequestsOutOfShapeNeverReachTheBackend) {
   EXPECT_EQ(Send(IOCTL_PCI_CONFIG, &request, sizeof request, PciConfigOutputSize, &returned), QzRequestBadParameter);
   request.Bus = 0;
   EXPECT_EQ(Send(IOCTL_PCI_CONFIG, &request, 3, PciConfigOutputSize, &returned), QzRequestBadParameter);
-  EXPECT_EQ(Send(IOCTL_PCI_CONFIG, &request, 8, PciConfigOutputSize, &returned), QzRequestBadParameter);
+  const uint8_t longer[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(Send(IOCTL_PCI_CONFIG, longer, sizeof longer, PciConfigOutputSize, &returned), QzRequestBadParameter);
   EXPECT_EQ(Send(IOCTL_PCI_CONFIG, &request, sizeof request, PciConfigOutputSize - 1, &returned),
             QzRequestBufferTooSmall);
   EXPECT_EQ(CallCount, 0);

@@ -92,7 +92,8 @@ int FlashBack(const char* file, const char* profile) {
     fprintf(stderr, "%s\n", error);
     return 1;
   }
-  if (!WaitSavedMachine(ToWindowsPath(file), 0, saved.m)) {
+  // The driver writes the file as it unloads, which may trail the program.
+  if (!WaitSavedMachine(ToWindowsPath(file), 30000, saved.m)) {
     fprintf(stderr, "%s is not a machine the driver wrote back\n", file);
     return 1;
   }
