@@ -1,0 +1,259 @@
+// The campaign's own parts: the invariant checks catch what they are for and
+// pass a sound run, the scenarios cover the machines, flows and faults they
+// claim and always load, and a plain run executes clean.
+#include <stdio.h>
+#include <string.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "campaign/campaign.h"
+#include "vcard/host/vcard_host.h"
+
+bool CampaignVerbose;
+
+namespace {
+
+// A sound update: the part holds the image, success was shown.
+struct SoundUpdate {
+    std::vector<uint8_t> image = std::vector<uint8_t>(4096, 0x5A);
+    std::vector<uint8_t> before = std::vector<uint8_t>(65536, 0xFF);
+    std::vector<uint8_t> after = std::vector<uint8_t>(65536, 0xFF);
+    RunFacts facts;
+    char why[InvariantCount][FactTextSize];
+
+    SoundUpdate()
+    {
+        memcpy(after.data(), image.data(), image.size());
+        memset(&facts, 0, sizeof facts);
+        facts.flow = FlowUpdate;
+        facts.imageKind = ImageGood;
+        facts.started = true;
+        facts.flowRan = true;
+        facts.successShown = true;
+        facts.anyBox = true;
+        SetBox("Please reboot the system to make the changes you make effective!");
+        AddLine("New ROM BIOS version is :04.28.21.00");
+        AddLine("Erase BIOS");
+        AddLine("Writing Flash with file NEW.ROM");
+        AddLine("Flash OK!!");
+        facts.romOneSelected = true;
+        facts.partBefore = before.data();
+        facts.partAfter = after.data();
+        facts.partSize = 65536;
+        facts.erasesAfter = 1;
+        facts.programsAfter = 4096;
+        facts.image = image.data();
+        facts.imageLength = 4096;
+        facts.driverClosed = true;
+    }
+    void AddLine(const char* text) { snprintf(facts.lines[facts.lineCount++], FactTextSize, "%s", text); }
+    void SetBox(const char* text) { snprintf(facts.lastBox, FactTextSize, "%s", text); }
+    uint32_t Check() { return CheckRun(facts, why); }
+};
+
+TEST(CampaignInvariants, SoundRunsPass)
+{
+    SoundUpdate update;
+    EXPECT_EQ(0u, update.Check()) << update.why[InvSuccessButDiffers];
+
+    // A failed flash that names its step.
+    SoundUpdate failed;
+    failed.facts.successShown = false;
+    failed.facts.lineCount = 2;
+    failed.AddLine("Data isn't the same at 17");
+    failed.SetBox("Flash faile!!");
+    EXPECT_EQ(0u, failed.Check());
+
+    // A save that left a verified file of the ROM's length.
+    SoundUpdate save;
+    save.facts.flow = FlowSave;
+    save.facts.successShown = false;
+    save.facts.saveSuccessShown = true;
+    save.facts.partBefore = save.after.data();
+    save.facts.rom = save.after.data();
+    save.facts.romLength = 4096;
+    save.facts.fileExists = true;
+    save.facts.file = save.image.data();
+    save.facts.fileSize = 4096;
+    save.facts.erasesAfter = save.facts.erasesBefore;
+    save.facts.programsAfter = save.facts.programsBefore;
+    EXPECT_EQ(0u, save.Check()) << save.why[InvSaveFile] << save.why[InvRefusedTouched];
+}
+
+TEST(CampaignInvariants, EachBrokenPromiseIsCaught)
+{
+    struct Case {
+        const char* name;
+        void (*breakIt)(SoundUpdate&);
+        Invariant expected;
+    };
+    const Case cases[] = {
+        {"success over a differing byte", [](SoundUpdate& u) { u.after[100] ^= 1; }, InvSuccessButDiffers},
+        {"success in ROM 2 of a dual board",
+         [](SoundUpdate& u) {
+             u.facts.dualBios = true;
+             u.facts.romOneSelected = false;
+         },
+         InvSuccessButDiffers},
+        {"a refused image erased the part", [](SoundUpdate& u) {
+             u.facts.imageKind = ImageTruncated;
+             u.facts.successShown = false;
+             u.SetBox("");
+             u.facts.lineCount = 0;
+             u.AddLine("File open faile  NEW.ROM");
+         }, InvRefusedTouched},
+        {"a declined flash programmed", [](SoundUpdate& u) {
+             u.facts.declined = true;
+             u.facts.successShown = false;
+         }, InvRefusedTouched},
+        {"a flash failure after the programming line", [](SoundUpdate& u) {
+             u.facts.successShown = false;
+             u.facts.lineCount = 3;
+             u.SetBox("Flash faile!!");
+         }, InvUntold},
+        {"a failure with no line or box", [](SoundUpdate& u) {
+             u.facts.successShown = false;
+             u.facts.lineCount = 0;
+             u.SetBox("");
+         }, InvUntold},
+        {"a silent start-up failure", [](SoundUpdate& u) {
+             u.facts.started = false;
+             u.facts.flowRan = false;
+             u.facts.successShown = false;
+             u.facts.anyBox = false;
+             u.after = u.before;
+             u.facts.erasesAfter = u.facts.programsAfter = 0;
+         }, InvUntold},
+        {"ROM access left open", [](SoundUpdate& u) { u.facts.switchOpenAtEnd = true; }, InvSwitchOpen},
+        {"a device context kept", [](SoundUpdate& u) { u.facts.openDcsAfterExit = 1; }, InvResources},
+        {"the driver left open", [](SoundUpdate& u) { u.facts.driverClosed = false; }, InvResources},
+    };
+    for (const Case& c : cases) {
+        SoundUpdate u;
+        c.breakIt(u);
+        uint32_t broken = u.Check();
+        EXPECT_EQ(1u << c.expected, broken) << c.name << ": " << u.why[c.expected];
+        EXPECT_NE(0, u.why[c.expected][0]) << c.name;
+    }
+
+    // An open switch is expected when requests failed on purpose.
+    SoundUpdate faulty;
+    faulty.facts.switchOpenAtEnd = true;
+    faulty.facts.requestFaults = true;
+    EXPECT_EQ(0u, faulty.Check());
+}
+
+TEST(CampaignInvariants, SaveFilesAreVerifiedWholeOrAbsent)
+{
+    std::vector<uint8_t> rom(4096, 0x33);
+    auto save = [&](bool success, bool failure, const std::vector<uint8_t>* file) {
+        SoundUpdate u;
+        u.facts.flow = FlowSave;
+        u.facts.successShown = false;
+        u.facts.saveSuccessShown = success;
+        u.facts.saveFailureShown = failure;
+        u.facts.partBefore = u.facts.partAfter = rom.data();
+        u.facts.partSize = 4096;
+        u.facts.erasesAfter = u.facts.programsAfter = 0;
+        u.facts.rom = rom.data();
+        u.facts.romLength = 4096;
+        u.facts.image = rom.data();
+        u.facts.imageLength = 4096;
+        u.facts.fileExists = file != nullptr;
+        u.facts.file = file ? file->data() : nullptr;
+        u.facts.fileSize = file ? static_cast<uint32_t>(file->size()) : 0;
+        return u.Check();
+    };
+    std::vector<uint8_t> whole = rom;
+    std::vector<uint8_t> shortFile(rom.begin(), rom.begin() + 1000);
+    std::vector<uint8_t> other = rom;
+    other[7] = 0;
+    EXPECT_EQ(0u, save(true, false, &whole));
+    EXPECT_EQ(0u, save(false, true, nullptr));
+    EXPECT_EQ(0u, save(false, true, &whole));   // verify failure: the file stays
+    EXPECT_EQ(1u << InvSaveFile, save(false, true, &shortFile));
+    EXPECT_EQ(1u << InvSaveFile, save(true, false, &other));
+    EXPECT_EQ(1u << InvSaveFile, save(true, false, nullptr));
+    EXPECT_EQ(1u << InvSaveFile | 1u << InvUntold, save(false, false, &whole));
+}
+
+TEST(CampaignScenarios, CoverEveryPartFlowAndFaultAndLoad)
+{
+    std::set<std::string> parts;
+    std::set<int> flows, buses, pages;
+    uint32_t faults = 0;
+    bool dual = false, manyCards = false, quick = false, refused = false;
+    VcMachine* machine = VcNewMachine();
+    ASSERT_NE(nullptr, machine);
+    for (uint32_t run = 0; run < 1500; ++run) {
+        Scenario s = DrawScenario(11, run);
+        // Loading costs a machine's worth of memory: every tenth is enough
+        // to catch a generator that writes what the loader refuses.
+        char error[256];
+        if (run % 10 == 0) {
+            ASSERT_TRUE(VcLoadProfileText(s.profile.c_str(), "scenario", nullptr, machine, error, sizeof error))
+                << error << "\n" << s.profile;
+        }
+        parts.insert(s.partName);
+        flows.insert(s.flow);
+        buses.insert(s.bus);
+        pages.insert(s.pageSize);
+        faults |= s.faults;
+        dual = dual || s.dualBoard;
+        manyCards = manyCards || s.cardCount > 1;
+        quick = quick || s.ntMinor == 1;
+        refused = refused || (s.flow == FlowUpdate && ImageMustBeRefused(s.image));
+    }
+    VcFreeMachine(machine);
+    std::set<std::string> listed;
+    for (int i = 0; i < VcPartTypeCount(); ++i)
+        listed.insert(VcPartTypeName(VcPartTypeAt(i)));
+    EXPECT_EQ(listed, parts);
+    EXPECT_EQ(3u, flows.size());
+    EXPECT_EQ(3u, buses.size());
+    EXPECT_EQ((std::set<int>{1, 128, 256}), pages);
+    EXPECT_EQ((1u << FaultKindCount) - 1, faults);
+    EXPECT_TRUE(dual && manyCards && quick && refused);
+}
+
+TEST(CampaignScenarios, AreReplayedFromSeedAndRun)
+{
+    Scenario a = DrawScenario(5, 42);
+    Scenario b = DrawScenario(5, 42);
+    Scenario c = DrawScenario(6, 42);
+    EXPECT_EQ(a.profile, b.profile);
+    EXPECT_EQ(DescribeScenario(a), DescribeScenario(b));
+    EXPECT_NE(DescribeScenario(a) + a.profile, DescribeScenario(c) + c.profile);
+}
+
+TEST(CampaignRun, AGoodUpdateWithoutFaultsRunsClean)
+{
+    // The first faultless update of a good image on one card.
+    Scenario s = {};
+    uint32_t run = 0;
+    for (; run < 500; ++run) {
+        s = DrawScenario(3, run);
+        if (s.flow == FlowUpdate && s.image == ImageGood && s.faults == 0 && s.confirm && s.cardCount == 1 &&
+            !s.reserved && !s.longPath)
+            break;
+    }
+    ASSERT_LT(run, 500u);
+    std::string folder = ::testing::TempDir() + "qzcampaign_test";
+    ASSERT_EQ(0, system(("mkdir -p '" + folder + "' && echo x > '" + folder + "/QZF.sys'").c_str()));
+    VcMachine* machine = VcNewMachine();
+    char error[256];
+    ASSERT_TRUE(VcLoadProfileText(s.profile.c_str(), "scenario", nullptr, machine, error, sizeof error)) << error;
+    RunVerdict verdict;
+    ExecuteRun(s, machine, folder.c_str(), &verdict);
+    EXPECT_EQ(0u, verdict.violations) << DescribeScenario(s);
+    EXPECT_EQ(ResultSucceeded, verdict.result) << DescribeScenario(s);
+    EXPECT_GT(verdict.requests, s.imageLength);
+    VcFreeMachine(machine);
+    EXPECT_EQ(0, system(("rm -rf '" + folder + "'").c_str()));
+}
+
+} // namespace

@@ -1,0 +1,258 @@
+// qz_campaign: the fault-injection campaign on the virtual card.
+//
+//   qz_campaign [--runs N] [--seed S] [--timeout SECONDS] [--run K] [--verbose]
+//
+// Runs N randomised flows (default 300, seed 1); --run K replays run K of the
+// seed alone and shows what it did. Each run is a child process on a machine
+// in shared memory; a run that outlives the timeout (default 120 s of real
+// time) counts as a hang, one that dies otherwise than planned as a crash or
+// sanitizer report. Prints a table of runs, faults and violations; exits
+// non-zero when any invariant was broken.
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "campaign/campaign.h"
+#include "vcard/host/vcard_host.h"
+
+bool CampaignVerbose;
+
+namespace {
+
+struct Shared {
+    VcMachine machine;
+    RunVerdict verdict;
+};
+
+struct Tally {
+    uint32_t runs;
+    uint32_t byFlow[FlowKindCount + 1][ResultCount];   // the extra row: runs after a kill
+    uint32_t faults[FaultKindCount];
+    uint32_t fired[FaultKindCount];
+    uint32_t violations[InvariantCount];
+    uint32_t profileErrors;
+    // Runs after a kill whose program could not start on the part left behind.
+    std::string recoveryStartFailures;
+    uint64_t maxRequests;
+    VcTime maxVirtualNs;
+};
+
+enum Outcome { OutcomeVerdict, OutcomeKilled, OutcomeHang, OutcomeCrash };
+
+double Now()
+{
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec + t.tv_nsec * 1e-9;
+}
+
+// Runs the scenario in a child process; the verdict lands in shared memory.
+Outcome RunChild(const Scenario& s, Shared* shared, const char* folder, unsigned timeout, int* status)
+{
+    memset(&shared->verdict, 0, sizeof shared->verdict);
+    fflush(stdout);
+    fflush(stderr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        alarm(timeout);
+        ExecuteRun(s, &shared->machine, folder, &shared->verdict);
+        fflush(stdout);
+        fflush(stderr);
+        _exit(0);
+    }
+    if (pid < 0) {
+        perror("qz_campaign: fork");
+        exit(2);
+    }
+    *status = 0;
+    while (waitpid(pid, status, 0) < 0) {
+    }
+    if (WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
+        return OutcomeVerdict;
+    if (WIFSIGNALED(*status) && WTERMSIG(*status) == SIGKILL && shared->verdict.faultFired[FaultKilled])
+        return OutcomeKilled;
+    if (WIFSIGNALED(*status) && WTERMSIG(*status) == SIGALRM)
+        return OutcomeHang;
+    return OutcomeCrash;
+}
+
+// After a kill the machine keeps its state; the faults of the killed run go.
+void ClearFaults(VcMachine* machine)
+{
+    memset(machine->faults, 0, sizeof machine->faults);
+    for (int c = 0; c < machine->cardCount; ++c) {
+        VcCard& card = machine->cards[c];
+        memset(&card.faults, 0, sizeof card.faults);
+        card.dualPinsFrozen = false;
+        for (int i = 0; i < VcMaxPartsPerCard; ++i)
+            memset(&card.parts[i].faults, 0, sizeof card.parts[i].faults);
+    }
+}
+
+void Count(Tally& t, const Scenario& s, int row, Outcome outcome, const RunVerdict& v, bool show)
+{
+    if (outcome == OutcomeHang) {
+        t.violations[InvHang]++;
+        if (show)
+            printf("  VIOLATION %s: no end within the timeout\n    %s\n", InvariantName(InvHang), DescribeScenario(s).c_str());
+        return;
+    }
+    if (outcome == OutcomeCrash) {
+        t.violations[InvCrash]++;
+        if (show)
+            printf("  VIOLATION %s\n    %s\n", InvariantName(InvCrash), DescribeScenario(s).c_str());
+        return;
+    }
+    t.byFlow[row][v.result]++;
+    if (v.requests > t.maxRequests)
+        t.maxRequests = v.requests;
+    if (v.virtualNs > t.maxVirtualNs)
+        t.maxVirtualNs = v.virtualNs;
+    for (int i = 0; i < InvariantCount; ++i) {
+        if (!(v.violations & (1u << i)))
+            continue;
+        t.violations[i]++;
+        if (show)
+            printf("  VIOLATION %s: %s\n    %s\n", InvariantName(static_cast<Invariant>(i)), v.why[i],
+                   DescribeScenario(s).c_str());
+    }
+}
+
+void PrintTable(const Tally& t, uint64_t seed, double seconds)
+{
+    static const char* const Rows[FlowKindCount + 1] = {"update", "save", "restore", "update after a kill"};
+    printf("\nfault-injection campaign: seed %llu, %u runs, %.1f s\n", static_cast<unsigned long long>(seed), t.runs,
+           seconds);
+    printf("  %-22s %7s %10s %8s %9s %9s %8s\n", "flow", "runs", "succeeded", "failed", "declined", "start-up",
+           "no flow");
+    for (int r = 0; r <= FlowKindCount; ++r) {
+        uint32_t total = 0;
+        for (int k = 0; k < ResultCount; ++k)
+            total += t.byFlow[r][k];
+        printf("  %-22s %7u %10u %8u %9u %9u %8u\n", Rows[r], total, t.byFlow[r][ResultSucceeded],
+               t.byFlow[r][ResultFailed], t.byFlow[r][ResultDeclined], t.byFlow[r][ResultStartFailed],
+               t.byFlow[r][ResultNoFlow]);
+    }
+    printf("  %-30s %9s %9s\n", "fault injected", "runs", "reached");
+    for (int k = 0; k < FaultKindCount; ++k)
+        printf("  %-30s %9u %9u\n", FaultKindName(static_cast<FaultKind>(k)), t.faults[k], t.fired[k]);
+    printf("  %-38s %10s\n", "invariant", "violations");
+    uint32_t total = 0;
+    for (int i = 0; i < InvariantCount; ++i) {
+        printf("  %-38s %10u\n", InvariantName(static_cast<Invariant>(i)), t.violations[i]);
+        total += t.violations[i];
+    }
+    printf("  most driver requests in one run: %llu; longest run: %.1f s of virtual time\n",
+           static_cast<unsigned long long>(t.maxRequests), t.maxVirtualNs * 1e-9);
+    if (!t.recoveryStartFailures.empty())
+        printf("  after a kill the program could not start (runs%s)\n", t.recoveryStartFailures.c_str());
+    if (t.profileErrors)
+        printf("  %u scenario(s) could not be loaded\n", t.profileErrors);
+    printf("qz_campaign: %u violation(s)\n", total);
+}
+
+void Usage()
+{
+    fprintf(stderr, "usage: qz_campaign [--runs N] [--seed S] [--timeout SECONDS] [--run K] [--verbose]\n");
+    exit(2);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    uint32_t runs = 300;
+    uint64_t seed = 1;
+    unsigned timeout = 120;
+    long only = -1;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (i + 1 < argc && a == "--runs")
+            runs = static_cast<uint32_t>(strtoul(argv[++i], nullptr, 10));
+        else if (i + 1 < argc && a == "--seed")
+            seed = strtoull(argv[++i], nullptr, 10);
+        else if (i + 1 < argc && a == "--timeout")
+            timeout = static_cast<unsigned>(strtoul(argv[++i], nullptr, 10));
+        else if (i + 1 < argc && a == "--run")
+            only = strtol(argv[++i], nullptr, 10);
+        else if (a == "--verbose")
+            CampaignVerbose = true;
+        else
+            Usage();
+    }
+    if (only >= 0)
+        CampaignVerbose = true;
+
+    char folder[] = "/tmp/qzcampaign.XXXXXX";
+    if (!mkdtemp(folder)) {
+        perror("qz_campaign: temporary folder");
+        return 2;
+    }
+    std::string driver = std::string(folder) + "/QZF.sys";
+    FILE* f = fopen(driver.c_str(), "wb");
+    if (!f || fputs("driver", f) < 0 || fclose(f) != 0) {
+        perror("qz_campaign: driver file");
+        return 2;
+    }
+    void* memory = mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (memory == MAP_FAILED) {
+        perror("qz_campaign: shared memory");
+        return 2;
+    }
+    Shared* shared = static_cast<Shared*>(memory);
+
+    Tally tally = {};
+    double start = Now();
+    uint32_t first = only >= 0 ? static_cast<uint32_t>(only) : 0;
+    uint32_t end = only >= 0 ? first + 1 : runs;
+    for (uint32_t run = first; run < end; ++run) {
+        Scenario s = DrawScenario(seed, run);
+        if (CampaignVerbose)
+            printf("%s\n%s", DescribeScenario(s).c_str(), s.profile.c_str());
+        char error[256];
+        VcReset(&shared->machine);
+        if (!VcLoadProfileText(s.profile.c_str(), "campaign", folder, &shared->machine, error, sizeof error)) {
+            tally.profileErrors++;
+            printf("  scenario %u cannot be loaded: %s\n%s", run, error, s.profile.c_str());
+            continue;
+        }
+        tally.runs++;
+        for (int k = 0; k < FaultKindCount; ++k) {
+            if (s.faults & (1u << k))
+                tally.faults[k]++;
+        }
+        int status = 0;
+        Outcome outcome = RunChild(s, shared, folder, timeout, &status);
+        for (int k = 0; k < FaultKindCount; ++k) {
+            if (shared->verdict.faultFired[k])
+                tally.fired[k]++;
+        }
+        if (outcome != OutcomeKilled) {
+            Count(tally, s, s.flow, outcome, shared->verdict, true);
+            continue;
+        }
+        // A new program on the part the killed one left.
+        ClearFaults(&shared->machine);
+        Scenario again = RecoveryScenario(s);
+        outcome = RunChild(again, shared, folder, timeout, &status);
+        Count(tally, again, FlowKindCount, outcome, shared->verdict, true);
+        if (outcome == OutcomeVerdict && shared->verdict.result == ResultStartFailed)
+            tally.recoveryStartFailures += " " + std::to_string(run);
+    }
+    PrintTable(tally, seed, Now() - start);
+
+    std::string cleanup = std::string("rm -rf '") + folder + "'";
+    if (system(cleanup.c_str()) != 0)
+        fprintf(stderr, "qz_campaign: could not remove %s\n", folder);
+    uint32_t broken = tally.profileErrors;
+    for (int i = 0; i < InvariantCount; ++i)
+        broken += tally.violations[i];
+    return broken == 0 ? 0 : 1;
+}
