@@ -40,7 +40,7 @@ protected:
         std::filesystem::create_directories(folder, error);
         std::string module = folder + "/QZFlash.exe";
         ASSERT_LT(module.size(), sizeof ScriptedSys.modulePath);
-        strcpy(ScriptedSys.modulePath, module.c_str());
+        snprintf(ScriptedSys.modulePath, sizeof ScriptedSys.modulePath, "%s", module.c_str());
         FILE* driver = fopen((folder + "/QZF.sys").c_str(), "wb");
         ASSERT_NE(nullptr, driver);
         fputs("driver", driver);
