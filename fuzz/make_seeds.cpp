@@ -13,6 +13,10 @@
 #include <vector>
 
 #include "vcard/host/vcard_host.h"
+#ifdef QZ_SEED_DRIVER
+#include "driver/virtual/machine_file.h"
+#include "hw/driver_requests.h"
+#endif
 
 namespace {
 
@@ -427,6 +431,79 @@ void RequestSeeds()
     Seed("vcard_requests", "config-and-odd", config);
 }
 
+#ifdef QZ_SEED_DRIVER
+// The kernel driver: its three requests as the program sends them, and
+// machine files of the example machines.
+void DriverSeeds(const char* profiles)
+{
+    struct RequestCase {
+        const char* name;
+        uint8_t code;   // 0 config, 1 read, 2 write (see fuzz_driver_requests.cpp)
+        Bytes input;
+        uint16_t output;
+        uint8_t flags;
+    };
+    Bytes config = {1, 0, 5, 0};
+    Bytes read(20, 0), write(20, 0);
+    Put16(read, 0, 1);
+    Put16(read, 4, 0x1850);
+    read[7] = 0xE0;
+    read[16] = 1;
+    write = read;
+    write[12] = 0x5A;
+    const RequestCase cases[] = {
+        {"config", 0, config, PciConfigOutputSize, 0},
+        {"config-shared", 0, config, PciConfigOutputSize, 1},
+        {"config-short-output", 0, config, 399, 0},
+        {"read-byte", 1, read, 4, 0},
+        {"write-byte-shared", 2, write, 20, 1},
+        {"write-no-output", 2, write, 0, 4},
+    };
+    for (const RequestCase& c : cases) {
+        Bytes b;
+        b.push_back(c.code);
+        b.push_back(static_cast<uint8_t>(c.input.size()));
+        Add16(b, c.output);
+        b.push_back(c.flags);
+        b.insert(b.end(), c.input.begin(), c.input.end());
+        Seed("driver_requests", c.name, b);
+    }
+
+    VcMachine* machine = VcNewMachine();
+    Bytes file(VcmMaxSize());
+    const char* names[] = {"one-card.profile", "dual-bios.profile", "spi-card.profile", "three-cards.profile"};
+    for (const char* name : names) {
+        std::string path = std::string(profiles) + "/" + name;
+        char error[256];
+        // Contents files are not needed: a missing one gives a generated image.
+        std::string text;
+        FILE* f = fopen(path.c_str(), "rb");
+        if (!f)
+            continue;
+        char chunk[4096];
+        size_t n;
+        while ((n = fread(chunk, 1, sizeof chunk, f)) > 0)
+            text.append(chunk, n);
+        fclose(f);
+        for (size_t at = text.find("file="); at != std::string::npos; at = text.find("file=", at)) {
+            size_t end = text.find_first_of(" \t\n", at);
+            text.erase(at, end - at);
+        }
+        if (!machine || !VcLoadProfileText(text.c_str(), name, nullptr, machine, error, sizeof error)) {
+            fprintf(stderr, "qz_fuzz_seeds: %s\n", error);
+            Failed = true;
+            continue;
+        }
+        uint32_t length = VcmWrite(machine, VcmStateFresh, file.data(), static_cast<uint32_t>(file.size()));
+        Seed("machine_file", name, Bytes(file.begin(), file.begin() + length));
+    }
+    VcReset(machine);
+    uint32_t length = VcmWrite(machine, VcmStateSaved, file.data(), static_cast<uint32_t>(file.size()));
+    Seed("machine_file", "empty-machine", Bytes(file.begin(), file.begin() + length));
+    VcFreeMachine(machine);
+}
+#endif
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -441,6 +518,9 @@ int main(int argc, char** argv)
     ProfileSeeds(argv[2]);
     SetupSeeds();
     RequestSeeds();
+#ifdef QZ_SEED_DRIVER
+    DriverSeeds(argv[2]);
+#endif
     printf("qz_fuzz_seeds: %d seeds in %s\n", Written, Out.c_str());
     return Failed ? 1 : 0;
 }

@@ -76,14 +76,16 @@ max_len_of() {
   case $1 in
     image_length|image_ids|bios_version|load_image) echo 70000 ;;
     setup_region) echo 40000 ;;
+    machine_file) echo 500000 ;;
     *) echo 4096 ;;
   esac
 }
 
 fuzz_runs_of() {
-  # The profile parser stages a whole machine per input: fewer runs.
+  # The profile parser stages a whole machine per input, a machine file is
+  # a whole machine: fewer runs.
   case $1 in
-    profile) echo $(( fuzz_runs / 4 )) ;;
+    profile|machine_file) echo $(( fuzz_runs / 4 )) ;;
     *) echo "$fuzz_runs" ;;
   esac
 }

@@ -43,6 +43,7 @@ max_len() {
   case $1 in
     image_length|image_ids|bios_version|load_image) echo 70000 ;;
     setup_region) echo 40000 ;;
+    machine_file) echo 500000 ;;
     *) echo 4096 ;;
   esac
 }
