@@ -11,6 +11,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <vector>
 
 #include "vcard/model/vcard.h"
 
@@ -107,6 +108,10 @@ struct Scenario {
     uint32_t killAtDraw;        // FaultKilled: the progress draw at which the process dies
     int32_t writeLimit;         // FaultDiskFull: bytes the save's write stores
 };
+
+// The update's image file for a card with these ids: a good image of the
+// scenario's length, or the kind of bad one it names.
+std::vector<uint8_t> CampaignImageFile(const Scenario& s, uint16_t vendorId, uint16_t deviceId);
 
 // Draws run `run` of the campaign with `seed`.
 Scenario DrawScenario(uint64_t seed, uint32_t run);

@@ -10,7 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include "app/commands.h"
+#include "app/state.h"
 #include "campaign/campaign.h"
+#include "engine/image.h"
+#include "hw/hw.h"
 #include "vcard/host/vcard_host.h"
 
 bool CampaignVerbose;
@@ -218,6 +222,37 @@ TEST(CampaignScenarios, CoverEveryPartFlowAndFaultAndLoad)
     EXPECT_EQ((std::set<int>{1, 128, 256}), pages);
     EXPECT_EQ((1u << FaultKindCount) - 1, faults);
     EXPECT_TRUE(dual && manyCards && quick && refused);
+}
+
+// The image files the campaign writes must be what it claims: the bad kinds
+// refused by the load or the checks before an erase, the good ones taken.
+TEST(CampaignScenarios, ImageFilesAreRefusedExactlyWhenTheyShouldBe)
+{
+    CardTable[0] = CardRecord{0x10DE, 0x0281, 0, 0, 1, 0, 0xE0000000};
+    CurrentCard = 0;
+    std::string path = ::testing::TempDir() + "qzcampaign_image.rom";
+    for (uint16_t page : {1, 128, 256}) {
+        for (int k = 0; k < ImageKindCount; ++k) {
+            if (k == ImageMissing)
+                continue;
+            Scenario s = {};
+            s.run = static_cast<uint32_t>(k) * 7 + page;
+            s.image = static_cast<ImageKind>(k);
+            s.imageLength = (k == ImageLongFile || k == Image65535) ? 65536 : 4096;
+            s.longFileBytes = 65537;
+            std::vector<uint8_t> file = CampaignImageFile(s, 0x10DE, 0x0281);
+            FILE* f = fopen(path.c_str(), "wb");
+            ASSERT_NE(nullptr, f);
+            ASSERT_TRUE(file.empty() || fwrite(file.data(), 1, file.size(), f) == file.size());
+            ASSERT_EQ(0, fclose(f));
+
+            bool accepted = LoadImageFile(ImageBuffer, path.c_str()) && CheckImageIds() &&
+                            CheckImageFit(page, 0, ImageLength);
+            bool refused = ImageMustBeRefused(s.image) && !(s.image == ImagePageMisfit && page == 1);
+            EXPECT_EQ(!refused, accepted) << ImageKindName(s.image) << ", page " << page;
+        }
+    }
+    remove(path.c_str());
 }
 
 TEST(CampaignScenarios, AreReplayedFromSeedAndRun)

@@ -130,8 +130,10 @@ std::string PathOfLength(const std::string& folder, const char* name, size_t len
     return dir + pad + name;
 }
 
+} // namespace
+
 // The update's image file, as the scenario wants it, for the card with these ids.
-Bytes MakeImageFile(const Scenario& s, uint16_t vendorId, uint16_t deviceId)
+std::vector<uint8_t> CampaignImageFile(const Scenario& s, uint16_t vendorId, uint16_t deviceId)
 {
     Rng rng = RunRng(0x1A4E, s.run);
     VcBiosImageSpec spec;
@@ -207,6 +209,8 @@ Bytes MakeImageFile(const Scenario& s, uint16_t vendorId, uint16_t deviceId)
     return image;
 }
 
+namespace {
+
 bool LineStartsWith(const char* line, const char* prefix)
 {
     return strncmp(line, prefix, strlen(prefix)) == 0;
@@ -273,8 +277,9 @@ void ExecuteRun(const Scenario& s, VcMachine* machine, const char* folderText, R
         if (s.flow == FlowUpdate) {
             const char* name = "NEW.ROM";
             path = s.longPath ? PathOfLength(folder, name, 259) : folder + "/" + name;
+            remove(path.c_str());   // an earlier run's file must not stand in for a missing one
             if (s.image != ImageMissing) {
-                fileBytes = MakeImageFile(s, CardTable[CurrentCard].VendorId, CardTable[CurrentCard].DeviceId);
+                fileBytes = CampaignImageFile(s, CardTable[CurrentCard].VendorId, CardTable[CurrentCard].DeviceId);
                 WriteWhole(path, fileBytes.data(), fileBytes.size());
             }
             ScriptFileChoice(path.c_str());
