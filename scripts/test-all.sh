@@ -146,6 +146,10 @@ else
   failures=$((failures + 1))
 fi
 
+# Sanitizer build of the unit suite, clang-tidy, short fuzz runs and a
+# fixed-seed fault campaign.
+step "reliability checks" timeout 1800 "$root/scripts/check-reliability.sh"
+
 # --- summary
 echo
 echo "==== summary ($(( $(date +%s) - started ))s)"
