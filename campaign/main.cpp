@@ -41,6 +41,7 @@ struct Tally {
     // Runs after a kill whose program could not start on the part left behind.
     std::string recoveryStartFailures;
     uint64_t maxRequests;
+    uint32_t maxRequestsRun;
     VcTime maxVirtualNs;
 };
 
@@ -111,8 +112,10 @@ void Count(Tally& t, const Scenario& s, int row, Outcome outcome, const RunVerdi
         return;
     }
     t.byFlow[row][v.result]++;
-    if (v.requests > t.maxRequests)
+    if (v.requests > t.maxRequests) {
         t.maxRequests = v.requests;
+        t.maxRequestsRun = s.run;
+    }
     if (v.virtualNs > t.maxVirtualNs)
         t.maxVirtualNs = v.virtualNs;
     for (int i = 0; i < InvariantCount; ++i) {
@@ -149,8 +152,8 @@ void PrintTable(const Tally& t, uint64_t seed, double seconds)
         printf("  %-38s %10u\n", InvariantName(static_cast<Invariant>(i)), t.violations[i]);
         total += t.violations[i];
     }
-    printf("  most driver requests in one run: %llu; longest run: %.1f s of virtual time\n",
-           static_cast<unsigned long long>(t.maxRequests), t.maxVirtualNs * 1e-9);
+    printf("  most driver requests in one run: %llu (run %u); longest run: %.1f s of virtual time\n",
+           static_cast<unsigned long long>(t.maxRequests), t.maxRequestsRun, t.maxVirtualNs * 1e-9);
     if (!t.recoveryStartFailures.empty())
         printf("  after a kill the program could not start (runs%s)\n", t.recoveryStartFailures.c_str());
     if (t.profileErrors)
