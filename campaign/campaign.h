@@ -170,6 +170,7 @@ uint32_t CheckRun(const RunFacts& facts, char why[][FactTextSize]);
 // scenario's profile) inside `folder` (which holds the driver file), checks
 // it, and fills the verdict.
 struct RunVerdict {
+    FlowKind flow;              // the flow that ran (an accepted restore offer makes it a restore)
     uint32_t violations;
     char why[InvariantCount][FactTextSize];
     FlowResult result;

@@ -238,7 +238,8 @@ int main(int argc, char** argv)
                 tally.fired[k]++;
         }
         if (outcome != OutcomeKilled) {
-            Count(tally, s, s.flow, outcome, shared->verdict, true);
+            int row = outcome == OutcomeVerdict ? shared->verdict.flow : s.flow;
+            Count(tally, s, row, outcome, shared->verdict, true);
             continue;
         }
         // A new program on the part the killed one left.

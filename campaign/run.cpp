@@ -270,10 +270,16 @@ void ExecuteRun(const Scenario& s, VcMachine* machine, const char* folderText, R
     VcCard* card = TargetCard(machine);
     if (card == nullptr && MainWindowAlive)
         started = false;
+    // The start-up offer to restore ran the restore when it was accepted. All
+    // dialogs share one script: when a failed request hides a card, the
+    // selection dialog does not come and its OK reaches the offer instead.
+    const RecordedDialog* offer = FindRecordedDialog(DialogDualBios);
+    const bool restoredAtStart = started && offer != nullptr && offer->result == DialogIdOk;
+    const FlowKind flow = restoredAtStart ? FlowRestore : s.flow;
 
     std::string path;
     Bytes fileBytes;
-    if (started && !s.dualDialogOk) {
+    if (started && !restoredAtStart && !s.dualDialogOk) {
         if (s.flow == FlowUpdate) {
             const char* name = "NEW.ROM";
             path = s.longPath ? PathOfLength(folder, name, 259) : folder + "/" + name;
@@ -308,14 +314,13 @@ void ExecuteRun(const Scenario& s, VcMachine* machine, const char* folderText, R
     // What the user was shown.
     RunFacts facts;
     memset(&facts, 0, sizeof facts);
-    facts.flow = s.flow;
+    facts.flow = flow;
     facts.imageKind = s.image;
     // An odd length is only a misfit for a part programmed by pages.
     if (s.image == ImagePageMisfit && (CurrentPart == nullptr || CurrentPart->pageSize <= 1))
         facts.imageKind = ImageGood;
     facts.started = started;
-    const RecordedDialog* offer = FindRecordedDialog(DialogDualBios);
-    facts.flowRan = started && (!s.dualDialogOk || (offer != nullptr && offer->result == DialogIdOk));
+    facts.flowRan = restoredAtStart || (started && !s.dualDialogOk);
     facts.dualBios = DualBios;
     const uint32_t capacity = RecordedBoxCapacity;
     uint32_t kept = Recording.boxCount < capacity ? Recording.boxCount : capacity;
@@ -397,6 +402,7 @@ void ExecuteRun(const Scenario& s, VcMachine* machine, const char* folderText, R
     facts.foreignDcReleases = Recording.dcForeignReleases;
     facts.driverClosed = machine->deviceCloses - closesBefore >= machine->deviceOpens - opensBefore;
 
+    v->flow = flow;
     v->violations = CheckRun(facts, v->why);
     if (CampaignVerbose) {
         for (uint32_t i = 0; i < kept; ++i)
