@@ -12,7 +12,7 @@
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${QZ_REL_BUILD:-$root/build/rel-asan}
+build=$(realpath -m "${QZ_REL_BUILD:-$root/build/rel-asan}")
 jobs=${QZ_JOBS:-2}
 fuzz_runs=${QZ_FUZZ_RUNS:-5000}
 campaign_runs=${QZ_CAMPAIGN_RUNS:-300}
@@ -109,6 +109,7 @@ fuzz_short() {
     else
       printf '%-16s %10d %8s\n' "$t" "$runs" "FOUND"
       grep -E 'ERROR|property|SUMMARY|Test unit written' "$log" | head -8
+      [ -s "$log" ] || echo "  (no output; exit $r)"
       rc=1
     fi
   done <"$build/fuzz/targets.txt"

@@ -24,7 +24,7 @@ while [ $# -gt 0 ]; do
     --goal) goal=$2; shift 2 ;;
     --slice) slice=$2; shift 2 ;;
     --hours) hours=$2; shift 2 ;;
-    --build) build=$2; shift 2 ;;
+    --build) build=$(realpath -m "$2"); shift 2 ;;
     -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
     *) targets+=("$1"); shift ;;
   esac
