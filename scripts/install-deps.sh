@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what building and testing needs on Debian 12 (run as root).
+# Installs what building and testing needs on Debian 12 (as root, or through
+# sudo when run as another user).
 # Quick when everything is there already: then it only checks.
 set -euo pipefail
 
@@ -40,7 +41,12 @@ if [ ${#missing[@]} -eq 0 ]; then
 fi
 
 if [ "$(id -u)" -ne 0 ]; then
-  echo "install-deps: missing ${missing[*]}; run as root (sudo $0)" >&2
+  # Root is needed to install: ask sudo when there is one (a container often
+  # runs as root and has none).
+  if command -v sudo >/dev/null 2>&1; then
+    exec sudo "$0" "$@"
+  fi
+  echo "install-deps: missing ${missing[*]}; run as root" >&2
   exit 1
 fi
 
