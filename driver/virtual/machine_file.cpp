@@ -342,6 +342,7 @@ bool VcmRead(const uint8_t* buffer, uint32_t size, VcMachine* machine, uint32_t*
         rule.skip = Get32(&r);
         rule.count = Get32(&r);
         rule.seen = Get32(&r);
+        machine->faultRulesInUse += rule.active ? 1 : 0;
     }
     // Every device's card link must name a card that points back at it.
     for (int i = 0; i < machine->deviceCount && !r.bad; ++i) {

@@ -53,16 +53,27 @@ enum : uint32_t {
     AnyAddress = 0xFFFFFFFFu,
 };
 
+// Little-endian words in byte buffers. Every request goes through these, so
+// they move whole words where the host's order allows.
 uint32_t Load32(const void* bytes)
 {
-    const uint8_t* b = static_cast<const uint8_t*>(bytes);
-    return static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 | static_cast<uint32_t>(b[2]) << 16 |
-           static_cast<uint32_t>(b[3]) << 24;
+    uint32_t value;
+    memcpy(&value, bytes, 4);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    value = __builtin_bswap32(value);
+#endif
+    return value;
 }
 
 void Store(void* bytes, uint32_t value, uint32_t size)
 {
     uint8_t* b = static_cast<uint8_t*>(bytes);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    if (size == 4) {
+        memcpy(b, &value, 4);
+        return;
+    }
+#endif
     for (uint32_t i = 0; i < size; ++i)
         b[i] = static_cast<uint8_t>(value >> (8 * i));
 }
@@ -218,6 +229,8 @@ void WriteWindow(VcMachine* machine, VcCard* card, uint32_t offset, uint32_t val
 // True when a fault rule makes this request fail.
 bool RuleFails(VcMachine* machine, uint32_t code, uint32_t address)
 {
+    if (machine->faultRulesInUse == 0)
+        return false;
     bool fail = false;
     for (int i = 0; i < VcMaxFaultRules; ++i) {
         VcFaultRule& rule = machine->faults[i];
@@ -414,6 +427,7 @@ bool VcAddFaultRule(VcMachine* machine, uint32_t code, uint32_t address, uint32_
         rule.skip = skip;
         rule.count = count;
         rule.seen = 0;
+        machine->faultRulesInUse++;
         return true;
     }
     return false;
@@ -450,9 +464,12 @@ bool VcDeviceControl(VcMachine* machine, uint32_t code, const void* input, uint3
         *returned = 0;
     machine->lastInputLength = inputLength;
     machine->lastOutputLength = outputLength;
-    if (input)
-        memcpy(machine->lastInput, input, inputLength < sizeof machine->lastInput ? inputLength
-                                                                                  : sizeof machine->lastInput);
+    // A whole-size copy for the usual request: a copy of variable length
+    // costs more than the rest of a register access.
+    if (input && inputLength >= sizeof machine->lastInput)
+        memcpy(machine->lastInput, input, sizeof machine->lastInput);
+    else if (input)
+        memcpy(machine->lastInput, input, inputLength);
     switch (code) {
     case IOCTL_MEM_READ:
         return MemAccess(machine, false, input, inputLength, output, outputLength, returned);

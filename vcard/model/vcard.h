@@ -120,6 +120,7 @@ struct VcMachine {
     uint32_t logCount;            // entries written (wraps over VcLogCapacity)
     VcLogEntry log[VcLogCapacity];
     VcFaultRule faults[VcMaxFaultRules];
+    int faultRulesInUse;          // active rules; 0 lets requests skip the rule check
     // The last VcDeviceControl as sent: its first input bytes (up to 20) and
     // the lengths, so tests can check requests byte for byte.
     uint8_t lastInput[20];
