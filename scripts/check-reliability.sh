@@ -18,26 +18,8 @@ fuzz_runs=${QZ_FUZZ_RUNS:-5000}
 campaign_runs=${QZ_CAMPAIGN_RUNS:-300}
 campaign_seed=${QZ_CAMPAIGN_SEED:-1}
 started=$(date +%s)
-steps=()
-failures=0
-
-step() {
-  local name=$1 t0 rc
-  shift
-  echo
-  echo "==== $name"
-  t0=$(date +%s)
-  "$@"
-  rc=$?
-  local took=$(( $(date +%s) - t0 ))
-  if [ $rc -eq 0 ]; then
-    steps+=("$(printf '%-32s ok      %4ds' "$name" "$took")")
-  else
-    steps+=("$(printf '%-32s FAILED  %4ds  (exit %d)' "$name" "$took" "$rc")")
-    failures=$((failures + 1))
-  fi
-  return $rc
-}
+STEP_WIDTH=32
+. "$root/scripts/lib/steps.sh"
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:detect_stack_use_after_return=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}

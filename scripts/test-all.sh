@@ -14,36 +14,13 @@ build=${QZ_BUILD_ROOT:-$root/build}
 jobs=${QZ_JOBS:-2}
 started=$(date +%s)
 
-steps=()
-failures=0
+STEP_WIDTH=28
+. "$root/scripts/lib/steps.sh"
 tests_passed=0
 tests_failed=0
 
 generator=()
 command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
-
-# step NAME COMMAND...: runs one step, notes its result and duration.
-step() {
-  local name=$1 t0 rc
-  shift
-  echo
-  echo "==== $name"
-  t0=$(date +%s)
-  "$@"
-  rc=$?
-  local took=$(( $(date +%s) - t0 ))
-  if [ $rc -eq 0 ]; then
-    steps+=("$(printf '%-28s ok      %4ds' "$name" "$took")")
-  else
-    steps+=("$(printf '%-28s FAILED  %4ds  (exit %d)' "$name" "$took" "$rc")")
-    failures=$((failures + 1))
-  fi
-  return $rc
-}
-
-skip() {
-  steps+=("$(printf '%-28s skipped        %s' "$1" "$2")")
-}
 
 # configure DIR TOOLCHAIN-OR-EMPTY CMAKE-ARGS...: a folder made for another
 # toolchain is started afresh rather than half reused.
