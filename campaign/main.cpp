@@ -40,6 +40,9 @@ struct Tally {
     uint32_t profileErrors;
     // Runs after a kill whose program could not start on the part left behind.
     std::string recoveryStartFailures;
+    // The same where the killed run's part hung in an erase or program: it
+    // stays busy until the machine is switched off, as a real one would.
+    std::string recoveryPartHung;
     uint64_t maxRequests;
     uint32_t maxRequestsRun;
     VcTime maxVirtualNs;
@@ -156,6 +159,8 @@ void PrintTable(const Tally& t, uint64_t seed, double seconds)
            static_cast<unsigned long long>(t.maxRequests), t.maxRequestsRun, t.maxVirtualNs * 1e-9);
     if (!t.recoveryStartFailures.empty())
         printf("  after a kill the program could not start (runs%s)\n", t.recoveryStartFailures.c_str());
+    if (!t.recoveryPartHung.empty())
+        printf("  after a kill the part was still hung in its erase or program (runs%s)\n", t.recoveryPartHung.c_str());
     if (t.profileErrors)
         printf("  %u scenario(s) could not be loaded\n", t.profileErrors);
     printf("qz_campaign: %u violation(s)\n", total);
@@ -243,12 +248,17 @@ int main(int argc, char** argv)
             continue;
         }
         // A new program on the part the killed one left.
+        // A person starts the program again some seconds later: long enough
+        // for any erase that can end to have ended.
         ClearFaults(&shared->machine);
+        VcAdvance(&shared->machine, 10000000000ull);
         Scenario again = RecoveryScenario(s);
         outcome = RunChild(again, shared, folder, timeout, &status);
         Count(tally, again, FlowKindCount, outcome, shared->verdict, true);
-        if (outcome == OutcomeVerdict && shared->verdict.result == ResultStartFailed)
-            tally.recoveryStartFailures += " " + std::to_string(run);
+        if (outcome == OutcomeVerdict && shared->verdict.result == ResultStartFailed) {
+            bool hung = s.faults & (1u << FaultEraseNeverEnds | 1u << FaultProgramNeverEnds);
+            (hung ? tally.recoveryPartHung : tally.recoveryStartFailures) += " " + std::to_string(run);
+        }
     }
     PrintTable(tally, seed, Now() - start);
 
