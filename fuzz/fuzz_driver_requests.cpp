@@ -1,8 +1,9 @@
 // The kernel driver's request handling on any request: any control code,
 // input and output lengths, with input and output in one buffer as the
 // buffered method hands them over. The backend must only ever be asked for
-// what the contract allows, with the request's own values, and nothing may
-// be written past the output length or reported beyond it.
+// what the contract allows, with the request's own values, a memory request
+// only inside a card window the driver found, and nothing may be written
+// past the output length or reported beyond it.
 // Input: code selector, input length, output length (2 bytes), flags (bit 0:
 // one buffer for both, bit 1: no input buffer, bit 2: no output buffer),
 // then the input bytes.
@@ -28,9 +29,18 @@ bool ReadConfig(uint16_t bus, uint16_t slot, uint8_t* space)
     return (slot & 1) == 0;
 }
 
+bool InsideAWindow(uint32_t bus, uint32_t address, uint32_t size)
+{
+    uint64_t end = static_cast<uint64_t>(address) + size;
+    if (bus == 1)
+        return address >= 0xE3000000u && end <= 0xE4000000u;
+    return bus == 0 && address >= 0xFF000000u && end <= 0x100000000ull;
+}
+
 bool ReadMemory(uint32_t bus, uint32_t address, uint32_t size, uint32_t* value)
 {
     FuzzCheck(bus <= QzMaxPciBus && (size == 1 || size == 4), "memory read out of shape reached the backend");
+    FuzzCheck(InsideAWindow(bus, address, size), "a memory read outside every window reached the backend");
     Seen = Asked{true, false, bus, 0, address, size, 0};
     *value = 0xA1B2C3D4u;
     return (address & 1) == 0;
@@ -40,11 +50,27 @@ bool WriteMemory(uint32_t bus, uint32_t address, uint32_t value, uint32_t size)
 {
     FuzzCheck(bus <= QzMaxPciBus && (size == 1 || size == 4), "memory write out of shape reached the backend");
     FuzzCheck(size == 4 || value <= 0xFF, "a byte write carried more than a byte");
+    FuzzCheck(InsideAWindow(bus, address, size), "a memory write outside every window reached the backend");
     Seen = Asked{true, true, bus, 0, address, size, value};
     return (address & 1) == 0;
 }
 
-const QzBackend Backend = {ReadConfig, ReadMemory, WriteMemory};
+// The machine the driver scans: a supported card on bus 1 (window
+// 0xE3000000) and one on bus 0 whose window ends at 4 GiB.
+bool ScanConfig(uint16_t bus, uint16_t slot, uint8_t* space)
+{
+    uint32_t bar0 = bus == 1 && slot == 0 ? 0xE3000008u : bus == 0 && slot == 5 ? 0xFF000000u : 0;
+    if (bar0 == 0)
+        return false;
+    memset(space, 0, PciConfigOutputSize);
+    const uint8_t header[4] = {0xDE, 0x10, 0x81, 0x02};
+    memcpy(space, header, sizeof header);
+    for (int i = 0; i < 4; ++i)
+        space[0x10 + i] = static_cast<uint8_t>(bar0 >> (8 * i));
+    return true;
+}
+
+const QzBackend Backend = {ReadConfig, ReadMemory, WriteMemory, ScanConfig};
 
 uint32_t Le32(const uint8_t* b)
 {
@@ -76,6 +102,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     memcpy(request, input, inputLength);
     uint8_t* output = shared ? input : ExactBuffer(outputArea, sizeof outputArea, outputLength);
 
+    static bool scanned = false;
+    if (!scanned) {
+        FuzzCheck(QzFindWindows(&Backend) == 2, "the scan missed a card window");
+        scanned = true;
+    }
     Seen = Asked{};
     uint32_t returned = 0xDEADBEEF;
     QzRequestStatus status = QzHandleRequest(&Backend, code, (flags & 2) ? nullptr : input, inputLength,

@@ -9,7 +9,13 @@ extern "C" int QzDispatchRequest(uint32_t code, void* buffer, uint32_t inputLeng
     return QzHandleRequest(QzFlavourBackend(), code, buffer, inputLength, buffer, outputLength, returned);
 }
 
+extern "C" int QzFindCardWindows(void)
+{
+    return QzFindWindows(QzFlavourBackend());
+}
+
 // kernel_main.c knows these values by number.
 static_assert(QzRequestOk == 0 && QzRequestUnknownCode == 1 && QzRequestBadParameter == 2 &&
-                  QzRequestBufferTooSmall == 3 && QzRequestDeviceFailure == 4,
+                  QzRequestBufferTooSmall == 3 && QzRequestDeviceFailure == 4 &&
+                  QzRequestOutsideWindow == 5,
               "request status values");

@@ -1,6 +1,6 @@
 /* The seam between the kernel side of QZF.SYS, written in C against the
  * kernel headers, and the parts in C++ that know no kernel types. A flavour
- * (the virtual card, later the hardware) provides the five QzFlavour
+ * (the virtual card, the hardware) provides the five QzFlavour
  * functions; requests.cpp provides QzDispatchRequest. All run at
  * PASSIVE_LEVEL, one at a time: the common part holds a lock around them. */
 #ifndef QZ_DRIVER_FLAVOUR_H
@@ -21,6 +21,11 @@ void QzFlavourStop(void);
 /* Whether a handle may be opened now (non-zero: yes); every open and close is reported. */
 int QzFlavourOpen(void);
 void QzFlavourClose(void);
+
+/* Finds the supported cards' register windows through the flavour's
+ * backend, once, after QzFlavourStart; returns how many there are. Memory
+ * requests outside them are refused. */
+int QzFindCardWindows(void);
 
 /* One buffered request on the flavour's backend: `buffer` holds the input
  * and receives the output. Returns a QzRequestStatus (requests.h). */

@@ -6,7 +6,14 @@
 #include "driver/common/flavour.h"
 
 /* Values of QzRequestStatus (requests.h). */
-enum { RequestOk = 0, RequestUnknownCode = 1, RequestBadParameter = 2, RequestBufferTooSmall = 3 };
+enum {
+    RequestOk = 0,
+    RequestUnknownCode = 1,
+    RequestBadParameter = 2,
+    RequestBufferTooSmall = 3,
+    RequestDeviceFailure = 4,
+    RequestOutsideWindow = 5
+};
 
 static PDEVICE_OBJECT Device;
 static UNICODE_STRING DeviceName;
@@ -43,6 +50,8 @@ static NTSTATUS ToNtStatus(int status)
         return STATUS_INVALID_PARAMETER;
     case RequestBufferTooSmall:
         return STATUS_BUFFER_TOO_SMALL;
+    case RequestOutsideWindow:
+        return STATUS_ACCESS_DENIED;
     default:
         return STATUS_NO_SUCH_DEVICE;
     }
@@ -106,6 +115,7 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
     status = QzFlavourStart(registryPath);
     if (!NT_SUCCESS(status))
         return status;
+    QzFindCardWindows();
     status = IoCreateDevice(driver, 0, &DeviceName, FILE_DEVICE_UNKNOWN, 0, FALSE, &Device);
     if (!NT_SUCCESS(status)) {
         QzFlavourStop();

@@ -1,8 +1,14 @@
 #include "driver/common/requests.h"
 
 #include "hw/driver_requests.h"
+#include "hw/hw.h"
 
 namespace {
+
+QzWindow Windows[QzMaxWindows];
+int WindowCount;
+// One slot's configuration space during the scan (the scan runs once, alone).
+uint8_t ScanSpace[PciConfigOutputSize];
 
 uint32_t Load16(const uint8_t* b)
 {
@@ -18,6 +24,38 @@ void Store(uint8_t* b, uint32_t value, uint32_t size)
 {
     for (uint32_t i = 0; i < size; ++i)
         b[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+bool IsSupported(uint16_t vendorId, uint16_t deviceId)
+{
+    for (int i = 0; i < SupportedIdCount; ++i) {
+        if (SupportedIdList[i].VendorId == vendorId && SupportedIdList[i].DeviceId == deviceId)
+            return true;
+    }
+    return false;
+}
+
+// The window of a supported card's header, or 0: BAR0 must be a 32-bit
+// memory BAR whose 16 MiB window does not start at physical 0.
+uint32_t WindowBaseOf(const uint8_t* space)
+{
+    uint32_t bar0 = Load32(space + 0x10);
+    if ((bar0 & 1) != 0 || (bar0 & 6) != 0)
+        return 0;
+    return bar0 & QzWindowMask;
+}
+
+void AddWindow(uint16_t bus, uint16_t slot, uint16_t deviceId, uint32_t base)
+{
+    // A device that ignores the function number answers on both of its slot
+    // indices; it has one window all the same.
+    for (int i = 0; i < WindowCount; ++i) {
+        if (Windows[i].bus == bus && Windows[i].base == base)
+            return;
+    }
+    if (WindowCount >= QzMaxWindows)
+        return;
+    Windows[WindowCount++] = {static_cast<uint8_t>(bus), static_cast<uint8_t>(slot), deviceId, base};
 }
 
 QzRequestStatus PciConfig(const QzBackend* backend, const uint8_t* input, uint32_t inputLength, uint8_t* output,
@@ -52,6 +90,8 @@ QzRequestStatus MemAccess(const QzBackend* backend, bool write, const uint8_t* i
         return QzRequestBadParameter;
     if (outputLength < size)
         return QzRequestBufferTooSmall;
+    if (QzWindowOf(bus, address, size) < 0)
+        return QzRequestOutsideWindow;
     if (write) {
         if (!backend->WriteMemory(bus, address, size == 1 ? (value & 0xFF) : value, size))
             return QzRequestDeviceFailure;
@@ -84,3 +124,53 @@ QzRequestStatus QzHandleRequest(const QzBackend* backend, uint32_t code, const v
     return MemAccess(backend, code == IOCTL_MEM_WRITE, in, inputLength, out, outputLength, returned);
 }
 
+
+int QzFindWindows(const QzBackend* backend)
+{
+    QzForgetWindows();
+    for (uint32_t bus = 0; bus <= QzMaxPciBus; ++bus) {
+        for (uint32_t slot = 0; slot <= QzMaxSlot; ++slot) {
+            if (!backend->ScanConfig(static_cast<uint16_t>(bus), static_cast<uint16_t>(slot), ScanSpace))
+                continue;
+            uint16_t vendorId = static_cast<uint16_t>(Load16(ScanSpace));
+            uint16_t deviceId = static_cast<uint16_t>(Load16(ScanSpace + 2));
+            if (!IsSupported(vendorId, deviceId))
+                continue;
+            uint32_t base = WindowBaseOf(ScanSpace);
+            if (base != 0)
+                AddWindow(static_cast<uint16_t>(bus), static_cast<uint16_t>(slot), deviceId, base);
+        }
+    }
+    return WindowCount;
+}
+
+void QzForgetWindows()
+{
+    WindowCount = 0;
+}
+
+int QzWindowCount()
+{
+    return WindowCount;
+}
+
+const QzWindow* QzWindowAt(int index)
+{
+    return index >= 0 && index < WindowCount ? &Windows[index] : nullptr;
+}
+
+int QzWindowOf(uint32_t bus, uint32_t address, uint32_t size)
+{
+    // In 64 bits: a window at the top of the address space ends at 4 GiB, and
+    // an access there must not wrap round to address 0.
+    uint64_t first = address;
+    uint64_t end = first + size;
+    for (int i = 0; i < WindowCount; ++i) {
+        const QzWindow& window = Windows[i];
+        if (window.bus != bus)
+            continue;
+        if (first >= window.base && end <= static_cast<uint64_t>(window.base) + QzWindowSize)
+            return i;
+    }
+    return -1;
+}
