@@ -1,7 +1,11 @@
 /* The kernel side of QZF.SYS common to every flavour: the device
  * "\Device\Norvik" with its link "\DosDevices\Norvik", open and close, and
- * the buffered device control requests handed to requests.cpp. */
-#include <ntddk.h>
+ * the buffered device control requests handed to requests.cpp.
+ *
+ * The device is locked down: only Administrators and LocalSystem may open
+ * it, and nothing below its name can be opened. A driver that cannot lock
+ * its device does not load. */
+#include <ntifs.h>
 
 #include "driver/common/flavour.h"
 
@@ -14,6 +18,21 @@ enum {
     RequestDeviceFailure = 4,
     RequestOutsideWindow = 5
 };
+
+/* Well-known SIDs laid out in place: S-1-5-32-544 and S-1-5-18. */
+typedef struct {
+    UCHAR Revision;
+    UCHAR SubAuthorityCount;
+    UCHAR IdentifierAuthority[6];
+    ULONG SubAuthority[2];
+} FixedSid;
+
+static const FixedSid AdministratorsSid = {1, 2, {0, 0, 0, 0, 0, 5}, {32, 544}};
+static const FixedSid LocalSystemSid = {1, 1, {0, 0, 0, 0, 0, 5}, {18, 0}};
+
+/* The device's DACL: room for the header and two allow entries. */
+static ULONG AclSpace[32];
+static SECURITY_DESCRIPTOR DeviceSecurity;
 
 static PDEVICE_OBJECT Device;
 static UNICODE_STRING DeviceName;
@@ -29,12 +48,12 @@ static NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information)
     return status;
 }
 
-static void Lock(void)
+static void LockRequests(void)
 {
     KeWaitForSingleObject(&RequestLock, Executive, KernelMode, FALSE, NULL);
 }
 
-static void Unlock(void)
+static void UnlockRequests(void)
 {
     KeReleaseMutex(&RequestLock, FALSE);
 }
@@ -59,20 +78,25 @@ static NTSTATUS ToNtStatus(int status)
 
 static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp)
 {
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     int allowed;
     (void)device;
-    Lock();
+    /* "\Device\Norvik\x" would be checked against no descriptor on a
+     * system that ignores FILE_DEVICE_SECURE_OPEN: only the device itself opens. */
+    if (stack->FileObject && stack->FileObject->FileName.Length != 0)
+        return Complete(irp, STATUS_ACCESS_DENIED, 0);
+    LockRequests();
     allowed = QzFlavourOpen();
-    Unlock();
+    UnlockRequests();
     return Complete(irp, allowed ? STATUS_SUCCESS : STATUS_DEVICE_NOT_READY, 0);
 }
 
 static NTSTATUS NTAPI DispatchClose(PDEVICE_OBJECT device, PIRP irp)
 {
     (void)device;
-    Lock();
+    LockRequests();
     QzFlavourClose();
-    Unlock();
+    UnlockRequests();
     return Complete(irp, STATUS_SUCCESS, 0);
 }
 
@@ -86,11 +110,11 @@ static NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT device, PIRP irp)
     /* Only buffered requests are ours: the others would hand over user addresses. */
     if ((code & 3) != METHOD_BUFFERED)
         return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
-    Lock();
+    LockRequests();
     status = QzDispatchRequest(code, irp->AssociatedIrp.SystemBuffer,
                                stack->Parameters.DeviceIoControl.InputBufferLength,
                                stack->Parameters.DeviceIoControl.OutputBufferLength, &returned);
-    Unlock();
+    UnlockRequests();
     return Complete(irp, ToNtStatus(status), status == RequestOk ? returned : 0);
 }
 
@@ -100,9 +124,33 @@ static void NTAPI Unload(PDRIVER_OBJECT driver)
     IoDeleteSymbolicLink(&LinkName);
     IoDeleteDevice(Device);
     Device = NULL;
-    Lock();
+    LockRequests();
     QzFlavourStop();
-    Unlock();
+    UnlockRequests();
+}
+
+/* Administrators and LocalSystem get every right, nobody else any. */
+static NTSTATUS LockDevice(PDEVICE_OBJECT device)
+{
+    PACL acl = (PACL)AclSpace;
+    HANDLE handle;
+    NTSTATUS status = RtlCreateAcl(acl, sizeof AclSpace, ACL_REVISION);
+    if (NT_SUCCESS(status))
+        status = RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, (PSID)&AdministratorsSid);
+    if (NT_SUCCESS(status))
+        status = RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, (PSID)&LocalSystemSid);
+    if (NT_SUCCESS(status))
+        status = RtlCreateSecurityDescriptor(&DeviceSecurity, SECURITY_DESCRIPTOR_REVISION);
+    if (NT_SUCCESS(status))
+        status = RtlSetDaclSecurityDescriptor(&DeviceSecurity, TRUE, acl, FALSE);
+    if (!NT_SUCCESS(status))
+        return status;
+    status = ObOpenObjectByPointer(device, OBJ_KERNEL_HANDLE, NULL, WRITE_DAC, NULL, KernelMode, &handle);
+    if (!NT_SUCCESS(status))
+        return status;
+    status = ZwSetSecurityObject(handle, DACL_SECURITY_INFORMATION, &DeviceSecurity);
+    ZwClose(handle);
+    return status;
 }
 
 NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
@@ -116,12 +164,15 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
     if (!NT_SUCCESS(status))
         return status;
     QzFindCardWindows();
-    status = IoCreateDevice(driver, 0, &DeviceName, FILE_DEVICE_UNKNOWN, 0, FALSE, &Device);
+    status = IoCreateDevice(driver, 0, &DeviceName, FILE_DEVICE_UNKNOWN, FILE_DEVICE_SECURE_OPEN, FALSE, &Device);
     if (!NT_SUCCESS(status)) {
         QzFlavourStop();
         return status;
     }
-    status = IoCreateSymbolicLink(&LinkName, &DeviceName);
+    /* Locked before the link makes it reachable by name. */
+    status = LockDevice(Device);
+    if (NT_SUCCESS(status))
+        status = IoCreateSymbolicLink(&LinkName, &DeviceName);
     if (!NT_SUCCESS(status)) {
         IoDeleteDevice(Device);
         QzFlavourStop();
