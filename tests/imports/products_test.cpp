@@ -99,7 +99,11 @@ TEST(ToolchainProbe, Win32ThreadModelProgramIsClean) {
 TEST(Products, LoadOnWindowsXp) {
     if (strlen(QZ_PRODUCT_DIR) == 0) GTEST_SKIP() << "QZ_PRODUCT_DIR not set: no products were checked";
     std::vector<std::string> programs;
-    for (const std::string& f : FilesIn(QZ_PRODUCT_DIR, false, {".exe", ".sys", ".dll"})) {
+    std::vector<std::string> files = FilesIn(QZ_PRODUCT_DIR, false, {".exe", ".sys", ".dll"});
+    // The virtual flavour of the driver ships apart, for demos.
+    for (const std::string& f : FilesIn((std::string(QZ_PRODUCT_DIR) + "/virtual").c_str(), false, {".sys"}))
+        files.push_back(f);
+    for (const std::string& f : files) {
         // Setup ships a settings file in INI form under a .dll name.
         if (HasSuffix(f, ".dll") && !StartsWithMz(f)) continue;
         programs.push_back(f);
@@ -121,6 +125,22 @@ TEST(WindowsTestPrograms, NeedNoRuntimeDlls) {
     std::string problems;
     for (const std::string& f : files) problems += Problems(f, ImageTestProgram);
     std::printf("checked %zu programs below %s\n", files.size(), QZ_WINTEST_DIR);
+    EXPECT_EQ("", problems);
+}
+
+// Both flavours of the driver as the test tree builds them for the harness.
+TEST(WindowsTestPrograms, DriversImportOnlyTheKernelAndTheHal) {
+    if (strlen(QZ_WINTEST_DIR) == 0) GTEST_SKIP() << "QZ_WINTEST_DIR not set: no test drivers were checked";
+    std::string problems;
+    int checked = 0;
+    for (const char* folder : {"/qzflash", "/qzflash-hw"}) {
+        for (const std::string& f : FilesIn((std::string(QZ_WINTEST_DIR) + folder).c_str(), false, {".sys"})) {
+            problems += Problems(f, ImageDriver);
+            checked++;
+        }
+    }
+    if (checked == 0) GTEST_SKIP() << "no drivers below " << QZ_WINTEST_DIR << ": no test drivers were checked";
+    EXPECT_EQ(checked, 2) << "one driver of each flavour";
     EXPECT_EQ("", problems);
 }
 
