@@ -142,13 +142,14 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (strncmp(argv[i], "--program=", 10) == 0) ProgramExe = ToWindowsPath(argv[i] + 10);
     if (strncmp(argv[i], "--driver=", 9) == 0) DriverSys = ToWindowsPath(argv[i] + 9);
+    if (strncmp(argv[i], "--hardware-driver=", 18) == 0) HardwareSys = ToWindowsPath(argv[i] + 18);
     if (strncmp(argv[i], "--shots=", 8) == 0) ShotFolder = ToWindowsPath(argv[i] + 8);
     if (strncmp(argv[i], "--watchdog=", 11) == 0) watchdogSeconds = unsigned(atoi(argv[i] + 11));
   }
   if (ProgramExe.empty() || DriverSys.empty()) {
     fprintf(stderr,
-            "usage: qzflash_harness --program=<QZFlash.exe> --driver=<QZF.SYS> [--shots=<folder>] "
-            "[--watchdog=<seconds>]\n"
+            "usage: qzflash_harness --program=<QZFlash.exe> --driver=<QZF.SYS> [--hardware-driver=<QZF.SYS>] "
+            "[--shots=<folder>] [--watchdog=<seconds>]\n"
             "       qzflash_harness --make-machine=<profile> --out=<QZF.vcm>\n"
             "       qzflash_harness --flash-back=<QZF.vcm> --profile=<profile>\n");
     return 2;

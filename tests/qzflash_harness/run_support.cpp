@@ -7,6 +7,7 @@
 
 std::string ProgramExe;
 std::string DriverSys;
+std::string HardwareSys;
 std::string ShotFolder;
 
 namespace {

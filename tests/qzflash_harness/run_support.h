@@ -15,6 +15,7 @@
 // Set by main from the command line (Windows paths).
 extern std::string ProgramExe;   // QZFlash.exe under test
 extern std::string DriverSys;    // the virtual QZF.SYS built with it
+extern std::string HardwareSys;  // the hardware QZF.SYS; empty when not given
 extern std::string ShotFolder;   // where screenshots go, with a trailing backslash
 
 std::string ToWindowsPath(const std::string& path);
