@@ -47,32 +47,7 @@ Picture Capture(int left, int top, int width, int height) {
   Picture picture;
   picture.width = width;
   picture.height = height;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  BITMAPINFO info;
-  ZeroMemory(&info, sizeof info);
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;  // top-down
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  HBITMAP dib = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  if (dib && bits) {
-    HGDIOBJ old = SelectObject(memory, dib);
-    BitBlt(memory, 0, 0, width, height, screen, left, top, SRCCOPY);
-    GdiFlush();
-    const uint32_t* source = static_cast<const uint32_t*>(bits);
-    picture.pixels.assign(source, source + size_t(width) * height);
-    for (uint32_t& pixel : picture.pixels) pixel &= 0x00FFFFFF;
-    SelectObject(memory, old);
-    DeleteObject(dib);
-  } else {
-    picture.pixels.assign(size_t(width) * height, 0);
-  }
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
+  picture.pixels = CaptureScreen(left, top, width, height);
   return picture;
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "program_run.h"
 #include "vcard/host/vcard_host.h"
 
 // Set by main from the command line (Windows paths).
@@ -57,16 +58,6 @@ bool WaitNorvikGone(DWORD timeoutMs);
 // "winxp", or nullptr for the prefix default.
 bool SetProgramVersion(const char* version);
 
-// The program under test.
-struct ProgramRun {
-  PROCESS_INFORMATION process = {};
-};
-// Starts exe with arguments from another folder than its own.
-bool StartProgram(const std::string& exe, const std::string& arguments, ProgramRun* run);
-// Exit code, or -1 when it did not end in time (it is then killed).
-int WaitExit(ProgramRun* run, DWORD timeoutMs);
-bool HasEnded(const ProgramRun& run);
-void KillRun(ProgramRun* run);
 
 // A bounded poll: calls `done` every 10 ms until it is true or the time is up.
 template <typename Done>

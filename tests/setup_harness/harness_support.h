@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "program_run.h"
+
 // Where the program and its data files are (set by main from the command line).
 extern std::string ProductExe;
 extern std::string DataFolder;
@@ -37,23 +39,13 @@ struct ServiceEntry {
 ServiceEntry QueryService(const char* name);
 void DeleteServiceEntry(const char* name);
 
-// The program under test.
-struct ProgramRun {
-  PROCESS_INFORMATION process;
-  DWORD startTick;
-};
-bool StartProgram(const std::string& exe, ProgramRun* run);
-// Exit code, or -1 when it did not end in time (it is then killed).
-int WaitExit(ProgramRun* run, DWORD timeoutMs, DWORD* endTick = nullptr);
-void KillRun(ProgramRun* run);
+// The program under test (ProgramRun, StartProgram, ... in program_run.h).
 HWND WaitSetupWindow(const ProgramRun& run, DWORD timeoutMs);
 
 // Mouse and keys, posted as the system would deliver them.
 void ClickAt(HWND window, int x, int y);
 void PressEscape(HWND window);
 
-// Pixels of the screen, top-down, 0x00RRGGBB.
-std::vector<uint32_t> CaptureScreen(int left, int top, int width, int height);
 
 // Windows owned by the harness, run by its own message thread.
 struct HelperWindows {
