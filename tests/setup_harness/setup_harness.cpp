@@ -194,6 +194,7 @@ class SetupRun : public ::testing::Test {
     ASSERT_TRUE(CopyFileA(ProductExe.c_str(), exe.c_str(), FALSE)) << ProductExe;
 
     std::string windows = WindowsFolder();
+    ShowSystemRundll();
     for (const char* file : {"nrvk2.ini", "Nrvk3.ini", "DARadid.avi", "qzrecord.exe"})
       DeleteFileA((windows + file).c_str());
     DeleteFileA((DriversFolder() + "QZF.sys").c_str());
@@ -208,6 +209,7 @@ class SetupRun : public ::testing::Test {
 
   void TearDown() override {
     KillRun(&run);
+    ShowSystemRundll();
     RemoveToolWindow();
     RestoreInstallVerb();
     SetRegistryText(HKEY_CURRENT_USER, AppDefaultsKey, "Version", nullptr);
@@ -229,7 +231,7 @@ class SetupRun : public ::testing::Test {
   }
 
   HWND Start() {
-    EXPECT_TRUE(StartProgram(exe, &run));
+    EXPECT_TRUE(StartProgram(exe, "", &run));
     return WaitSetupWindow(run, 20000);
   }
 
@@ -264,6 +266,17 @@ class SetupRun : public ::testing::Test {
   }
 
   std::string Windows(const char* file) { return WindowsFolder() + file; }
+
+  // The system's own rundll.exe, which a Wine that runs 32-bit programs
+  // starts: moved aside while a test needs the installer not to start.
+  static bool HideSystemRundll() {
+    std::string system = WindowsFolder() + "rundll.exe";
+    return !FileExists(system) || MoveFileA(system.c_str(), (system + ".hidden").c_str());
+  }
+  static void ShowSystemRundll() {
+    std::string system = WindowsFolder() + "rundll.exe";
+    if (FileExists(system + ".hidden")) MoveFileExA((system + ".hidden").c_str(), system.c_str(), MOVEFILE_REPLACE_EXISTING);
+  }
 };
 
 TEST_F(SetupRun, SkinShapesTheWindowAndOkInstallsTheDriver) {
@@ -400,7 +413,7 @@ TEST_F(SetupRun, SecondInstanceRestoresTheFirstAndEndsWithZero) {
   ASSERT_TRUE(IsIconic(first));
 
   ProgramRun second = {};
-  ASSERT_TRUE(StartProgram(exe, &second));
+  ASSERT_TRUE(StartProgram(exe, "", &second));
   EXPECT_EQ(WaitExit(&second, 15000), 0);
   Sleep(300);
   EXPECT_FALSE(IsIconic(first));
@@ -488,6 +501,7 @@ TEST_F(SetupRun, InstallerThatCannotStartEndsTheRunAndCopiesNothing) {
   CopyData();
   ASSERT_TRUE(SetRegistryText(HKEY_CURRENT_USER, AppDefaultsKey, "Version", "win98"));
   ASSERT_TRUE(SetRegistryText(HKEY_CLASSES_ROOT, TemplateKey, nullptr, nullptr));
+  ASSERT_TRUE(HideSystemRundll());
   HWND window = Start();
   ASSERT_TRUE(window);
   ClickAt(window, Ok[0], Ok[1]);
