@@ -44,15 +44,6 @@ void PrintNotice(const char* text)
     fprintf(stderr, "qzflash: %s\n", text);
 }
 
-bool IsSupportedId(uint16_t vendorId, uint16_t deviceId)
-{
-    for (int i = 0; i < SupportedIdCount; ++i) {
-        if (SupportedIdList[i].VendorId == vendorId && SupportedIdList[i].DeviceId == deviceId)
-            return true;
-    }
-    return false;
-}
-
 uint32_t Le32(const uint8_t* bytes)
 {
     return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |

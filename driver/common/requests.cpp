@@ -26,15 +26,6 @@ void Store(uint8_t* b, uint32_t value, uint32_t size)
         b[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-bool IsSupported(uint16_t vendorId, uint16_t deviceId)
-{
-    for (int i = 0; i < SupportedIdCount; ++i) {
-        if (SupportedIdList[i].VendorId == vendorId && SupportedIdList[i].DeviceId == deviceId)
-            return true;
-    }
-    return false;
-}
-
 // The window of a supported card's header, or 0: BAR0 must be a 32-bit
 // memory BAR whose 16 MiB window does not start at physical 0.
 uint32_t WindowBaseOf(const uint8_t* space)
@@ -134,7 +125,7 @@ int QzFindWindows(const QzBackend* backend)
                 continue;
             uint16_t vendorId = static_cast<uint16_t>(Load16(ScanSpace));
             uint16_t deviceId = static_cast<uint16_t>(Load16(ScanSpace + 2));
-            if (!IsSupported(vendorId, deviceId))
+            if (!IsSupportedId(vendorId, deviceId))
                 continue;
             uint32_t base = WindowBaseOf(ScanSpace);
             if (base != 0)

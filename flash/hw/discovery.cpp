@@ -24,15 +24,6 @@ const char VxdPath[] = "\\\\.\\QZF.VXD";
 // Set when the table is full and another supported card turned up.
 bool TableFull;
 
-bool IsSupported(uint16_t vendorId, uint16_t deviceId)
-{
-    for (int i = 0; i < SupportedIdCount; ++i) {
-        if (SupportedIdList[i].DeviceId == deviceId && SupportedIdList[i].VendorId == vendorId)
-            return true;
-    }
-    return false;
-}
-
 // The next free entry, made current; 0 when the table is full.
 CardRecord* AddCard()
 {
@@ -92,7 +83,7 @@ void ScanBus(uint16_t bus)
             continue;
         uint16_t vendorId = Le16(config + 0);
         uint16_t deviceId = Le16(config + 2);
-        if (!IsSupported(vendorId, deviceId))
+        if (!IsSupportedId(vendorId, deviceId))
             continue;
         CardRecord* card = AddCard();
         if (!card)

@@ -45,6 +45,9 @@ struct SupportedId {
 };
 enum { SupportedIdCount = 55 };
 extern const SupportedId SupportedIdList[SupportedIdCount];
+// Whether the pair is in SupportedIdList: the one test every path that finds
+// cards applies (discovery, the kernel driver's window scan, the sysfs driver).
+bool IsSupportedId(uint16_t vendorId, uint16_t deviceId);
 
 // ---- chip description table ----
 

@@ -61,6 +61,15 @@ const SupportedId SupportedIdList[SupportedIdCount] = {
     {0x10DE, 0x032B},
 };
 
+bool IsSupportedId(uint16_t vendorId, uint16_t deviceId)
+{
+    for (int i = 0; i < SupportedIdCount; ++i) {
+        if (SupportedIdList[i].VendorId == vendorId && SupportedIdList[i].DeviceId == deviceId)
+            return true;
+    }
+    return false;
+}
+
 // end, vendor, device, flag A, B, C, StrapFlag, flag E, name
 const ChipEntry ChipTable[ChipRowCount + 1] = {
     {0, 0x0000, 0x0000, 0, 0, 0, 0, 0, "NV0"},
