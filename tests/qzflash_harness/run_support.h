@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "program_run.h"
+#include "win_files.h"
 #include "vcard/host/vcard_host.h"
 
 // Set by main from the command line (Windows paths).
@@ -20,9 +21,6 @@ extern std::string HardwareSys;  // the hardware QZF.SYS; empty when not given
 extern std::string ShotFolder;   // where screenshots go, with a trailing backslash
 
 std::string ToWindowsPath(const std::string& path);
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes);
-bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes);
-bool FileExists(const std::string& path);
 
 // A machine of the virtual card, owned (it is a few MB).
 struct Machine {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "program_run.h"
+#include "win_files.h"
 
 // Where the program and its data files are (set by main from the command line).
 extern std::string ProductExe;
@@ -17,10 +18,7 @@ extern std::string DataFolder;
 extern std::string HarnessExe;
 
 // Files.
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes);
-bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes);
 bool WriteText(const std::string& path, const std::string& text);
-bool FileExists(const std::string& path);
 std::string WindowsFolder();  // with a trailing backslash
 std::string DriversFolder();  // with a trailing backslash
 std::string ToWindowsPath(const std::string& path);
