@@ -570,13 +570,17 @@ bool VcLoadProfileText(const char* text, const char* name, const char* folder, V
     p.lastPart = -1;
     if (error && errorSize)
         error[0] = 0;
-    p.machine = VcNewMachine();
-    if (!p.machine)
+    // One staging machine for the life of the program: a fresh one each time
+    // would map and fault in its megabytes on every parse. Cleared whole, so
+    // nothing of an earlier parse shows through.
+    static VcMachine* staging = VcNewMachine();
+    if (!staging)
         return Fail(p, "out of memory");
+    VcReset(staging);
+    p.machine = staging;
     bool ok = ParseAll(p, text);
     if (ok)
         memcpy(machine, p.machine, sizeof *machine);
-    VcFreeMachine(p.machine);
     return ok;
 }
 
