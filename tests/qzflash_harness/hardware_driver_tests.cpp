@@ -110,14 +110,7 @@ TEST_F(HardwareDriver, LoadsAndRefusesEveryRequestThatWouldReachHardware) {
 
 TEST_F(HardwareDriver, QzFlashFindsNoCardAndRemovesTheServiceItInstalled) {
   Start();
-  MessageBoxView box = NextBox();
-  ASSERT_TRUE(box.window);
-  EXPECT_EQ(box.caption, "Error");
-  EXPECT_EQ(box.text, "Device not open ");
-  // Gone before the message shows.
-  EXPECT_FALSE(QueryNorvik().exists);
-  Answer(box.window, IDOK);
-  EXPECT_EQ(End(), 0);
+  ExpectDeviceNotOpenWithServiceGone();
   EXPECT_FALSE(QueryNorvik().exists);
 }
 

@@ -108,6 +108,16 @@ void QzFlashRun::ExpectBox(const char* caption, const char* text, int button) {
   Answer(box.window, button);
 }
 
+void QzFlashRun::ExpectDeviceNotOpenWithServiceGone() {
+  MessageBoxView box = NextBox();
+  ASSERT_TRUE(box.window) << "no message box \"Device not open \"";
+  EXPECT_EQ(box.caption, "Error");
+  EXPECT_EQ(box.text, "Device not open ");
+  EXPECT_FALSE(QueryNorvik().exists);
+  Answer(box.window, IDOK);
+  EXPECT_EQ(End(), 0);
+}
+
 void QzFlashRun::Command(HWND window, UINT id) {
   ASSERT_TRUE(PostMessageA(window, WM_COMMAND, id, 0));
 }

@@ -64,6 +64,10 @@ class QzFlashRun : public ::testing::Test {
   void Answer(HWND dialog, int button);
   // The next box must be this one; it is answered with `button`.
   void ExpectBox(const char* caption, const char* text, int button = IDOK);
+  // The "Device not open " error of a start-up that found no usable card:
+  // the service the run started is gone before the box shows, and the
+  // program ends with 0 once it is answered.
+  void ExpectDeviceNotOpenWithServiceGone();
   // A menu command, as the menu sends it.
   void Command(HWND window, UINT id);
   // Runs the open or save dialog that a command brings up with `path`.

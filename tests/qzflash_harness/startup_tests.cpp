@@ -231,14 +231,7 @@ TEST_F(Refusals, MissingDriverFileEndsBeforeAnyService) {
 TEST_F(Refusals, DriverFailingEveryRequestLeavesNoService) {
   UseMachine(std::string(OneCardProfile) + "fail any\n");
   Start();
-  MessageBoxView box = NextBox();
-  ASSERT_TRUE(box.window);
-  EXPECT_EQ(box.caption, "Error");
-  EXPECT_EQ(box.text, "Device not open ");
-  // The service this run started is gone before the message shows.
-  EXPECT_FALSE(QueryNorvik().exists);
-  Answer(box.window, IDOK);
-  EXPECT_EQ(End(), 0);
+  ExpectDeviceNotOpenWithServiceGone();
   ExpectDriverSaved();
   EXPECT_GT(after.m->requestCount, 0u);
   EXPECT_EQ(after.m->failedCount, after.m->requestCount);
