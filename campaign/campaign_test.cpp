@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "app/commands.h"
-#include "app/state.h"
+#include "core/state.h"
 #include "campaign/campaign.h"
 #include "engine/image.h"
 #include "hw/hw.h"

@@ -11,8 +11,8 @@
 
 #include "app/commands.h"
 #include "app/main_window.h"
-#include "app/state.h"
-#include "app/status.h"
+#include "core/state.h"
+#include "core/status.h"
 #include "campaign/campaign.h"
 #include "engine/image.h"
 #include "engine/parts.h"
@@ -266,7 +266,7 @@ void ExecuteRun(const Scenario& s, VcMachine* machine, const char* folderText, R
     const uint32_t closesBefore = machine->deviceCloses;
     const VcTime timeBefore = machine->now;
 
-    bool started = RecordedProgramStart("");
+    bool started = HeadlessStartUp(RecordedMainWindow, "");
     VcCard* card = TargetCard(machine);
     if (card == nullptr && MainWindowAlive)
         started = false;

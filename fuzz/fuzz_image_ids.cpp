@@ -5,8 +5,8 @@
 // then the image bytes, repeated to fill the buffer.
 #include <string.h>
 
-#include "app/state.h"
-#include "app/status.h"
+#include "core/state.h"
+#include "core/status.h"
 #include "engine/image.h"
 #include "fuzz/fuzz_support.h"
 #include "hw/hw.h"

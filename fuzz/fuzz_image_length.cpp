@@ -5,7 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "app/state.h"
+#include "core/state.h"
 #include "engine/image.h"
 #include "engine/parts.h"
 #include "fuzz/fuzz_support.h"

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "app/commands.h"
-#include "app/state.h"
+#include "core/state.h"
 #include "engine/image.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/recording/flow_recording.h"

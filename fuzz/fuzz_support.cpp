@@ -8,8 +8,8 @@
 
 #include <sanitizer/asan_interface.h>
 
-#include "app/state.h"
-#include "app/status.h"
+#include "core/state.h"
+#include "core/status.h"
 #include "engine/image.h"
 #include "engine/parts.h"
 #include "hw/hw.h"

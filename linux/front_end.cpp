@@ -12,7 +12,7 @@
 #include "app/commands.h"
 #include "app/main_window.h"
 #include "app/select_card.h"
-#include "app/state.h"
+#include "core/state.h"
 #include "hw/driver_setup.h"
 #include "hw/hw.h"
 #include "linux/backend.h"
@@ -416,9 +416,7 @@ int Outcome(const char* const* done, uint32_t declinedBefore)
 int StartUp(bool autoMode)
 {
     AutoMode = autoMode;
-    bool started = MainWindowStartUp(ConsoleMainWindow);
-    if (!started && MainWindowAlive)
-        WinDestroyWindow(ConsoleMainWindow);
+    HeadlessStartUp(ConsoleMainWindow, 0);
     ConsoleFlushStatus();
     // The start-up asks for the window's device context once the card is
     // initialised; a run that ends before that failed.

@@ -1,7 +1,7 @@
 #include "app/commands.h"
 
 #include "app/dual_bios.h"
-#include "app/status.h"
+#include "core/status.h"
 #include "engine/flash.h"
 #include "engine/image.h"
 #include "platform/dialogs.h"

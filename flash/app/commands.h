@@ -1,7 +1,7 @@
 // The File menu commands and the image files they read and write.
 #pragma once
 #include <stdint.h>
-#include "app/state.h"
+#include "core/state.h"
 
 // File-name part returned by the dialogs; kept, never used further.
 extern char FileTitle[PathBufferSize];

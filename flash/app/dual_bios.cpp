@@ -1,7 +1,7 @@
 #include "app/dual_bios.h"
 
 #include "app/main_window.h"
-#include "app/state.h"
+#include "core/state.h"
 #include "hw/hw.h"
 #include "platform/timing.h"
 #include "platform/window.h"

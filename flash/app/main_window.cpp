@@ -5,16 +5,14 @@
 #include "app/commands.h"
 #include "app/dual_bios.h"
 #include "app/select_card.h"
-#include "app/state.h"
-#include "app/status.h"
+#include "core/state.h"
+#include "core/status.h"
 #include "hw/driver_setup.h"
 #include "hw/hw.h"
 #include "platform/dialogs.h"
 #include "platform/system.h"
 #include "platform/timing.h"
 #include "platform/window.h"
-
-bool MainWindowAlive;
 
 bool ParseAutoMode(const char* commandLine)
 {
@@ -108,6 +106,16 @@ void OnMainWindowDestroy()
     }
     CloseHardware();
     WinPostQuit(0);
+}
+
+bool HeadlessStartUp(WindowHandle window, const char* commandLine)
+{
+    if (commandLine)
+        AutoMode = ParseAutoMode(commandLine);
+    bool started = MainWindowStartUp(window);
+    if (!started && MainWindowAlive)
+        WinDestroyWindow(window);
+    return started && MainWindowAlive;
 }
 
 void DestroyMainWindow()

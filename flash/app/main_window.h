@@ -4,7 +4,9 @@
 // procedure calls these; tests call them through the recording seams.
 #pragma once
 #include <stdint.h>
+#include "core/state.h"
 #include "platform/ui.h"
+#include "platform/window.h"
 
 // Command identifiers of the main window.
 enum : uint32_t {
@@ -21,9 +23,6 @@ enum : uint32_t {
 
 enum : int { AboutDialogId = 103 };
 
-// True from the start of the start-up sequence until the window is destroyed.
-extern bool MainWindowAlive;
-
 // "-A" or "-a" at the start of the command line (a longer word too).
 bool ParseAutoMode(const char* commandLine);
 
@@ -36,17 +35,16 @@ bool CheckColourDepth();
 // program ended during it; the window may then already be destroyed.
 bool MainWindowStartUp(WindowHandle window);
 
-// WM_DESTROY: gives the device context back, closes the hardware layer and
-// ends the message loop.
-void OnMainWindowDestroy();
+// The program entry where no window procedure runs the start-up (terminal,
+// tests): the unattended switch from the command line (none: AutoMode as it
+// is), then MainWindowStartUp; a failed start-up destroys the window. True
+// when the window is left up.
+bool HeadlessStartUp(WindowHandle window, const char* commandLine);
 
 // Destroys the main window unless it is already gone.
 void DestroyMainWindow();
 
 // WM_COMMAND: false for an identifier that is not the window's own.
 bool DispatchCommand(uint32_t commandId);
-
-// WM_RESTORE_BIOS: show the window, then copy ROM 2 into ROM 1.
-void OnRestoreBiosMessage();
 
 void RebootSystem();

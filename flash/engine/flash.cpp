@@ -1,6 +1,6 @@
 #include "engine/flash.h"
-#include "app/state.h"
-#include "app/status.h"
+#include "core/state.h"
+#include "core/status.h"
 #include "engine/image.h"
 #include "engine/parallel.h"
 #include "engine/parts.h"

@@ -1,5 +1,5 @@
 #include "engine/identify.h"
-#include "app/state.h"
+#include "core/state.h"
 #include "engine/parallel.h"
 #include "engine/parts.h"
 #include "engine/serial.h"

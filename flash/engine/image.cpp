@@ -1,6 +1,6 @@
 #include "engine/image.h"
-#include "app/state.h"
-#include "app/status.h"
+#include "core/state.h"
+#include "core/status.h"
 #include "hw/hw.h"
 #include "platform/ui.h"
 

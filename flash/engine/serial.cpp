@@ -1,5 +1,5 @@
 #include "engine/serial.h"
-#include "app/state.h"
+#include "core/state.h"
 #include "engine/parts.h"
 #include "hw/hw.h"
 #include "platform/timing.h"

@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include "app/state.h"
+#include "core/state.h"
 #include "hw/hw.h"
 #include "platform/driver_io.h"
 #include "platform/files.h"

@@ -21,3 +21,11 @@ void WinEnableFileMenuItem(WindowHandle window, uint32_t position);
 void WinSendRestoreBios(WindowHandle window);
 
 void WinPostQuit(int exitCode);
+
+// The window procedure's handlers, which the program provides. Seams without
+// a window procedure run them where the procedure would.
+// WM_DESTROY: gives the device context back, closes the hardware layer and
+// ends the message loop.
+void OnMainWindowDestroy();
+// WM_RESTORE_BIOS: show the window, then copy ROM 2 into ROM 1.
+void OnRestoreBiosMessage();

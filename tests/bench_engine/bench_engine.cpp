@@ -5,7 +5,7 @@
 // procedure always makes.
 #include <stdio.h>
 #include <time.h>
-#include "app/state.h"
+#include "core/state.h"
 #include "engine/flash.h"
 #include "engine/parallel.h"
 #include "engine/parts.h"

@@ -1,7 +1,7 @@
 #include "engine_card.h"
 #include <string.h>
-#include "app/state.h"
-#include "app/status.h"
+#include "core/state.h"
+#include "core/status.h"
 #include "engine/identify.h"
 #include "engine/image.h"
 #include "engine/parts.h"

@@ -4,8 +4,8 @@
 #include <string.h>
 #include <ostream>
 #include <string>
-#include "app/state.h"
-#include "app/status.h"
+#include "core/state.h"
+#include "core/status.h"
 #include "engine/flash.h"
 #include "engine/identify.h"
 #include "engine/image.h"

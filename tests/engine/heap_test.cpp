@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <new>
-#include "app/state.h"
+#include "core/state.h"
 #include "engine/flash.h"
 #include "engine/parts.h"
 #include "engine_card.h"

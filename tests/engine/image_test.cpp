@@ -1,8 +1,8 @@
 // Image header rules, the id and fit checks with their texts, the version text.
 #include <gtest/gtest.h>
 #include <string.h>
-#include "app/state.h"
-#include "app/status.h"
+#include "core/state.h"
+#include "core/status.h"
 #include "engine/image.h"
 #include "hw/hw.h"
 #include "platform/recording/recording_ui.h"

@@ -1,7 +1,7 @@
 // Register and ROM accesses of the command primitives, as the card sees them.
 #include <gtest/gtest.h>
 #include <vector>
-#include "app/state.h"
+#include "core/state.h"
 #include "engine/parallel.h"
 #include "engine/parts.h"
 #include "engine/serial.h"

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <string.h>
 #include <string>
-#include "app/status.h"
+#include "core/status.h"
 #include "platform/recording/recording_ui.h"
 
 namespace {

@@ -6,8 +6,8 @@
 
 #include "app/commands.h"
 #include "app/main_window.h"
-#include "app/state.h"
-#include "app/status.h"
+#include "core/state.h"
+#include "core/status.h"
 #include "flow_fixture.h"
 #include "platform/recording/flow_recording.h"
 #include "platform/recording/recording_ui.h"
@@ -22,7 +22,7 @@ class Commands : public FlowTest {
 protected:
     bool Start(const char* profile)
     {
-        if (!Machine(profile) || !RecordedProgramStart(""))
+        if (!Machine(profile) || !HeadlessStartUp(RecordedMainWindow, ""))
             return false;
         boxesAtStart = Recording.boxCount;
         return true;

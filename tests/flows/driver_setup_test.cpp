@@ -2,7 +2,7 @@
 #include <string.h>
 
 #include "app/main_window.h"
-#include "app/state.h"
+#include "core/state.h"
 #include "flow_fixture.h"
 #include "hw/driver_setup.h"
 #include "platform/recording/flow_recording.h"

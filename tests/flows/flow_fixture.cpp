@@ -7,8 +7,8 @@
 
 #include "app/commands.h"
 #include "app/main_window.h"
-#include "app/state.h"
-#include "app/status.h"
+#include "core/state.h"
+#include "core/status.h"
 #include "engine/image.h"
 #include "engine/parts.h"
 #include "hw/driver_setup.h"

@@ -5,8 +5,8 @@
 #include "app/dual_bios.h"
 #include "app/main_window.h"
 #include "app/select_card.h"
-#include "app/state.h"
-#include "app/status.h"
+#include "core/state.h"
+#include "core/status.h"
 #include "engine/image.h"
 #include "flow_fixture.h"
 #include "hw/driver_setup.h"
@@ -41,7 +41,7 @@ TEST_F(StartUp, OneCardShowsItsHeaderAndEndsOnExit)
 {
     ASSERT_TRUE(Machine(OneCardProfile));
     VcTime begin = machine->now;
-    ASSERT_TRUE(RecordedProgramStart(""));
+    ASSERT_TRUE(HeadlessStartUp(RecordedMainWindow, ""));
     EXPECT_EQ(Recording.boxCount, 0u);
     EXPECT_EQ(ScriptedModal.dialogCount, 0u);
     EXPECT_EQ(ScriptedSys.winExecCount, 0u);
@@ -94,7 +94,7 @@ TEST_F(StartUp, ThreeCardsAreListedAndTheThirdIsChosen)
     ScriptDialogCommand(DialogIdOk);                    // nothing selected yet
     ScriptDialogCommand(DialogIdCancel);                // Escape: ignored
     ScriptDialogCommand(DialogIdOk, 2);
-    ASSERT_TRUE(RecordedProgramStart(""));
+    ASSERT_TRUE(HeadlessStartUp(RecordedMainWindow, ""));
 
     const RecordedDialog* dialog = FindRecordedDialog(DialogCardSelection);
     ASSERT_NE(dialog, nullptr);
@@ -122,7 +122,7 @@ TEST_F(StartUp, CancelInTheSelectionEndsTheProgram)
 {
     ASSERT_TRUE(Machine(ThreeCardProfile));
     ScriptDialogCommand(CardDialogIdCancel);
-    EXPECT_FALSE(RecordedProgramStart(""));
+    EXPECT_FALSE(HeadlessStartUp(RecordedMainWindow, ""));
     const RecordedDialog* dialog = FindRecordedDialog(DialogCardSelection);
     ASSERT_NE(dialog, nullptr);
     EXPECT_TRUE(dialog->ownerDestroyed);
@@ -136,7 +136,7 @@ TEST_F(StartUp, OlderGenerationIsListedThenRefused)
 {
     ASSERT_TRUE(Machine(ThreeCardProfile));
     ScriptDialogCommand(DialogIdOk, 1);
-    EXPECT_FALSE(RecordedProgramStart(""));
+    EXPECT_FALSE(HeadlessStartUp(RecordedMainWindow, ""));
     ASSERT_EQ(Recording.boxCount, 1u);
     EXPECT_STREQ(Recording.boxes[0].text, "This program only support Geforce4 and later ");
     EXPECT_FALSE(Recording.boxes[0].hasCaption);
@@ -158,7 +158,7 @@ TEST_F(StartUp, GenerationRangesAreInclusive)
 TEST_F(StartUp, UnknownFlashPartEndsStartUpOnce)
 {
     ASSERT_TRUE(Machine("card 1:0 0x10DE:0x0281 bar0=0xE0000000 interface=reserved\n"));
-    EXPECT_FALSE(RecordedProgramStart(""));
+    EXPECT_FALSE(HeadlessStartUp(RecordedMainWindow, ""));
     ASSERT_EQ(Recording.boxCount, 1u);
     EXPECT_STREQ(Recording.boxes[0].text, "Supported EEPROM not found.\n");
     EXPECT_EQ(RecordedMain.destroyCount, 1u);
@@ -173,7 +173,7 @@ TEST_F(StartUp, NinetyEightWithSeveralCardsOpensTheControlPanelFirst)
     // Cancelling the selection ends the program: a panel started after the
     // dialog would never be started.
     ScriptDialogCommand(CardDialogIdCancel);
-    EXPECT_FALSE(RecordedProgramStart(""));
+    EXPECT_FALSE(HeadlessStartUp(RecordedMainWindow, ""));
     EXPECT_EQ(AccessMode, AccessDirect);
     EXPECT_EQ(ScriptedServices.callCount, 0u);
     EXPECT_EQ(ScriptedSys.winExecCount, 1u);
@@ -194,7 +194,7 @@ TEST_F(StartUp, ScreenOfFewerThanEightBitsIsRefusedBeforeTheDriver)
     ScriptedSys.bitsPerPixel = 8;
     EXPECT_TRUE(CheckColourDepth());
     ScriptedSys.bitsPerPixel = 4;
-    EXPECT_FALSE(RecordedProgramStart(""));
+    EXPECT_FALSE(HeadlessStartUp(RecordedMainWindow, ""));
     ASSERT_EQ(Recording.boxCount, 1u);
     EXPECT_STREQ(Recording.boxes[0].text, "This program can't run in non-VGA mode!! ");
     EXPECT_STREQ(Recording.boxes[0].caption, "Error");
@@ -207,7 +207,7 @@ TEST_F(StartUp, MissingDriverFileEndsBeforeAnyServiceWork)
 {
     ASSERT_TRUE(Machine(OneCardProfile));
     remove(PathOf("QZF.sys").c_str());
-    EXPECT_FALSE(RecordedProgramStart(""));
+    EXPECT_FALSE(HeadlessStartUp(RecordedMainWindow, ""));
     EXPECT_EQ(LastBox(), "QZF.sys not exist!");
     EXPECT_EQ(ScriptedServices.callCount, 0u);
     EXPECT_TRUE(RecordedMain.quitPosted);
@@ -216,7 +216,7 @@ TEST_F(StartUp, MissingDriverFileEndsBeforeAnyServiceWork)
 TEST_F(StartUp, NoCardRemovesTheServiceBeforeSayingSo)
 {
     ASSERT_TRUE(Machine("device 0:0 0x8086:0x2570 class=0x060000\n"));
-    EXPECT_FALSE(RecordedProgramStart(""));
+    EXPECT_FALSE(HeadlessStartUp(RecordedMainWindow, ""));
     ASSERT_EQ(Recording.boxCount, 1u);
     EXPECT_STREQ(Recording.boxes[0].text, "Device not open ");
     EXPECT_STREQ(Recording.boxes[0].caption, "Error");
@@ -231,7 +231,7 @@ TEST_F(StartUp, CardWhoseEveryRequestFailsIsNeverUsed)
 {
     std::string profile = std::string(OneCardProfile) + "fail any\n";
     ASSERT_TRUE(Machine(profile.c_str()));
-    EXPECT_FALSE(RecordedProgramStart(""));
+    EXPECT_FALSE(HeadlessStartUp(RecordedMainWindow, ""));
     EXPECT_EQ(LastBox(), "Device not open ");
     ExpectEndedCleanly();
 }
@@ -241,7 +241,7 @@ TEST_F(StartUp, CardWhoseMemoryRequestsFailHasNoKnownPart)
     std::string profile = std::string(OneCardProfile) + "fail mem-read\nfail mem-write\n";
     ASSERT_TRUE(Machine(profile.c_str()));
     uint64_t programs = machine->cards[0].parts[0].programCount;
-    EXPECT_FALSE(RecordedProgramStart(""));
+    EXPECT_FALSE(HeadlessStartUp(RecordedMainWindow, ""));
     EXPECT_EQ(LastBox(), "Supported EEPROM not found.\n");
     EXPECT_EQ(machine->cards[0].parts[0].programCount, programs);
     ExpectEndedCleanly();
@@ -251,7 +251,7 @@ TEST_F(StartUp, WithoutAdministratorRightsTheDeviceDoesNotOpen)
 {
     ASSERT_TRUE(Machine(OneCardProfile));
     ScriptedServices.managerUnavailable = true;
-    EXPECT_FALSE(RecordedProgramStart(""));
+    EXPECT_FALSE(HeadlessStartUp(RecordedMainWindow, ""));
     EXPECT_EQ(LastBox(), "Device not open ");
     EXPECT_EQ(machine->deviceOpens, 0u);
 }
@@ -259,7 +259,7 @@ TEST_F(StartUp, WithoutAdministratorRightsTheDeviceDoesNotOpen)
 TEST_F(StartUp, AutoModeWithOneOrdinaryCardEndsSilently)
 {
     ASSERT_TRUE(Machine(OneCardProfile));
-    EXPECT_FALSE(RecordedProgramStart("-a"));
+    EXPECT_FALSE(HeadlessStartUp(RecordedMainWindow, "-a"));
     EXPECT_TRUE(AutoMode);
     EXPECT_EQ(Recording.boxCount, 0u);
     EXPECT_EQ(ScriptedModal.dialogCount, 0u);
@@ -274,7 +274,7 @@ TEST_F(StartUp, AutoModeWithOneOrdinaryCardEndsSilently)
 TEST_F(StartUp, AutoModeSuppressesStartUpMessages)
 {
     ASSERT_TRUE(Machine("device 0:0 0x8086:0x2570 class=0x060000\n"));
-    EXPECT_FALSE(RecordedProgramStart("-A"));
+    EXPECT_FALSE(HeadlessStartUp(RecordedMainWindow, "-A"));
     EXPECT_EQ(Recording.boxCount, 0u);
     ExpectEndedCleanly();
 }
@@ -295,7 +295,7 @@ TEST_F(StartUp, DualBiosOkRestoresRom2IntoRom1BeforeStartUpEnds)
 {
     ASSERT_TRUE(Machine(DualBiosProfile));
     ScriptDialogCommand(DialogIdOk);
-    ASSERT_TRUE(RecordedProgramStart(""));
+    ASSERT_TRUE(HeadlessStartUp(RecordedMainWindow, ""));
     VcCard* card = &machine->cards[0];
     EXPECT_TRUE(DualBios);
     EXPECT_EQ(RecordedMain.enabledMenuItems, 1u << 1);
@@ -322,7 +322,7 @@ TEST_F(StartUp, DualBiosCancelEndsOnlyAnUnattendedRun)
 {
     ASSERT_TRUE(Machine(DualBiosProfile));
     ScriptDialogCommand(DialogIdCancel);
-    EXPECT_FALSE(RecordedProgramStart("-A"));
+    EXPECT_FALSE(HeadlessStartUp(RecordedMainWindow, "-A"));
     VcCard* card = &machine->cards[0];
     EXPECT_NE(memcmp(card->parts[0].data, card->parts[1].data, 65536), 0);
     EXPECT_EQ(RecordedMain.restoreMessages, 0u);
@@ -334,7 +334,7 @@ TEST_F(StartUp, DualBiosCancelKeepsAnAttendedRunGoing)
 {
     ASSERT_TRUE(Machine(DualBiosProfile));
     ScriptDialogCommand(DialogIdCancel);
-    ASSERT_TRUE(RecordedProgramStart(""));
+    ASSERT_TRUE(HeadlessStartUp(RecordedMainWindow, ""));
     EXPECT_TRUE(DualBios);
     EXPECT_EQ(RecordedMain.restoreMessages, 0u);
     EXPECT_EQ(RecordedMain.destroyCount, 0u);

@@ -9,8 +9,8 @@
 
 #include "app/commands.h"
 #include "app/main_window.h"
-#include "app/state.h"
-#include "app/status.h"
+#include "core/state.h"
+#include "core/status.h"
 #include "engine/flash.h"
 #include "engine/image.h"
 #include "engine/parts.h"
@@ -83,7 +83,7 @@ protected:
         if (!LoadMachine(profile))
             return false;
         machine->deviceOpenFails = false;
-        return RecordedProgramStart("");
+        return HeadlessStartUp(RecordedMainWindow, "");
     }
 
     std::string LastLine() const

@@ -3,8 +3,8 @@
 #include "app/windows/main_window_proc.h"
 
 #include "app/main_window.h"
-#include "app/state.h"
-#include "app/status.h"
+#include "core/state.h"
+#include "core/status.h"
 #include "platform/window.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "app/main_window.h"
-#include "app/state.h"
+#include "core/state.h"
 #include "app/windows/main_window_proc.h"
 #include "app/windows/resource.h"
 #include "platform/dialogs.h"

@@ -6,7 +6,7 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "app/main_window.h"
+#include "core/state.h"
 #include "hw/hw.h"
 #include "platform/console/console.h"
 #include "platform/dialogs.h"

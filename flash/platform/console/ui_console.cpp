@@ -6,7 +6,7 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "app/status.h"
+#include "core/status.h"
 #include "platform/console/console.h"
 
 WindowHandle const ConsoleMainWindow = reinterpret_cast<WindowHandle>(static_cast<uintptr_t>(0x51F1));

@@ -1,7 +1,7 @@
 // The main window of a console run: there is nothing to show, but destroying
 // it still runs the end of the program and the restore request still runs
 // the restore at once, as SendMessage would.
-#include "app/main_window.h"
+#include "core/state.h"
 #include "platform/console/console.h"
 #include "platform/window.h"
 

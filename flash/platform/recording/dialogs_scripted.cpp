@@ -3,7 +3,7 @@
 // owner, the main window, is destroyed.
 #include <string.h>
 
-#include "app/main_window.h"
+#include "core/state.h"
 #include "platform/recording/flow_recording.h"
 #include "platform/recording/recording_ui.h"
 

@@ -180,10 +180,6 @@ extern RecordedWindow RecordedMain;
 // The window handle the recorded main window has.
 extern WindowHandle const RecordedMainWindow;
 
-// The program entry as far as the flows go: the unattended switch from the
-// command line, then window creation with the start-up sequence; a failed
-// start-up destroys the window. True when the window is left up.
-bool RecordedProgramStart(const char* commandLine);
 
 // ---- files ----
 

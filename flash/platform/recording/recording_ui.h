@@ -3,7 +3,7 @@
 // nothing; entries past a capacity are counted but not kept.
 #pragma once
 #include <stdint.h>
-#include "app/status.h"
+#include "core/status.h"
 #include "platform/ui.h"
 
 enum {

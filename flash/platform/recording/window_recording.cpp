@@ -3,8 +3,7 @@
 // would.
 #include <string.h>
 
-#include "app/main_window.h"
-#include "app/state.h"
+#include "core/state.h"
 #include "platform/recording/flow_recording.h"
 #include "platform/recording/recording_ui.h"
 #include "platform/window.h"
@@ -45,15 +44,6 @@ void WinPostQuit(int exitCode)
 {
     RecordedMain.quitPosted = true;
     RecordedMain.exitCode = exitCode;
-}
-
-bool RecordedProgramStart(const char* commandLine)
-{
-    AutoMode = ParseAutoMode(commandLine);
-    bool started = MainWindowStartUp(RecordedMainWindow);
-    if (!started && MainWindowAlive)
-        WinDestroyWindow(RecordedMainWindow);
-    return started && MainWindowAlive;
 }
 
 void FlowRecordingReset()

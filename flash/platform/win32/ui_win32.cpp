@@ -2,8 +2,8 @@
 // the wait cursor.
 #include <windows.h>
 
-#include "app/state.h"
-#include "app/status.h"
+#include "core/state.h"
+#include "core/status.h"
 #include "platform/ui.h"
 
 namespace {

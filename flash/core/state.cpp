@@ -1,4 +1,4 @@
-#include "app/state.h"
+#include "core/state.h"
 
 WindowHandle MainWindow;
 DcHandle WindowDC;
@@ -14,3 +14,4 @@ uint8_t SpareImageBuffer[ImageBufferSize];
 uint32_t ImageLength;
 bool ImageLoaded;
 char FilePath[PathBufferSize];
+bool MainWindowAlive;

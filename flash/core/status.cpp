@@ -1,5 +1,5 @@
-#include "app/status.h"
-#include "app/state.h"
+#include "core/status.h"
+#include "core/state.h"
 
 char StatusLines[StatusLineCount][StatusLineSize];
 int32_t LastStatusLine;

@@ -23,3 +23,6 @@ extern uint8_t SpareImageBuffer[ImageBufferSize];
 extern uint32_t ImageLength;
 extern bool ImageLoaded;
 extern char FilePath[PathBufferSize];
+// True from the start of the start-up sequence until the main window is
+// destroyed.
+extern bool MainWindowAlive;
