@@ -21,6 +21,7 @@
 #include "platform/console/console.h"
 #include "platform/dialogs.h"
 #include "platform/window.h"
+#include "qz_version.h"
 #include "vcard/host/vcard_host.h"
 
 void (*QzflashCommandHook)(bool after);
@@ -31,7 +32,7 @@ void (*QzflashCommandHook)(bool after);
 
 namespace {
 
-const char VersionText[] = "DOVIZOZIDA Flash Program Version 1.0.5";
+const char VersionText[] = "qzflash " QZ_VERSION_TEXT;
 
 // The box each command ends with when it succeeded.
 const char RebootText[] = "Please reboot the system to make the changes you make effective!";

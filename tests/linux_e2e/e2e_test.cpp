@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "qz_version.h"
 #include "vcard/host/vcard_host.h"
 
 namespace {
@@ -708,7 +709,7 @@ TEST_F(Qzflash, ArgumentsAreChecked)
         EXPECT_NE(run.out.find(section), std::string::npos) << section;
     run = Start({"--version"});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "DOVIZOZIDA Flash Program Version 1.0.5\n");
+    EXPECT_EQ(run.out, "qzflash " QZ_VERSION_TEXT "\n");
 
     // A profile with a mistake names its line; nothing runs.
     std::string profile = Profile("card 1:0 0x10DE:0x0281 bar0=0xE3000008\npart 29EE011\n", "bad.profile");
