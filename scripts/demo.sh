@@ -6,12 +6,14 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${QZ_BUILD_ROOT:-$root/build}/native
+# A tree of its own, without the tests: the demo needs only a compiler and
+# CMake (scripts/install-deps.sh without --full).
+build=${QZ_BUILD_ROOT:-$root/build}/qzflash
 profile=$(realpath "${1:-$root/vcard/profiles/three-cards.profile}")
 
 generator=()
 if [ ! -f "$build/CMakeCache.txt" ] && command -v ninja >/dev/null 2>&1; then generator=(-G Ninja); fi
-cmake -S "$root" -B "$build" "${generator[@]}" >/dev/null
+cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DQZ_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j "${QZ_JOBS:-2}" --target qzflash >/dev/null
 
 # The virtual flash parts keep their contents in files beside the run.

@@ -1,14 +1,23 @@
 #!/usr/bin/env bash
-# Installs what building and testing needs on Debian 12 (as root, or through
-# sudo when run as another user).
-# Quick when everything is there already: then it only checks.
+# Installs what the project needs on Debian 12 (as root, or through sudo when
+# run as another user). Quick when everything is there already: then it only
+# checks.
+#   install-deps.sh          what the demo needs: a C++ compiler and CMake
+#   install-deps.sh --full   everything the whole test run needs: test
+#                            libraries, sanitizer runtimes, the Windows cross
+#                            compilers, Wine (with i386 multiarch) and Xvfb
 set -euo pipefail
 
-packages=(
+# The demo builds the Linux front end alone (scripts/demo.sh).
+demo_packages=(
   cmake
-  ninja-build
   g++
   make
+)
+
+full_packages=(
+  "${demo_packages[@]}"
+  ninja-build
   libgtest-dev
   googletest
   libbenchmark-dev
@@ -29,6 +38,13 @@ packages=(
   xauth
 )
 
+case "${1:-}" in
+  "") packages=("${demo_packages[@]}"); set_name="the demo" ;;
+  --full) packages=("${full_packages[@]}"); set_name="the full development set" ;;
+  -h|--help) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+  *) echo "install-deps: unknown argument \"$1\" (use --full or nothing)" >&2; exit 2 ;;
+esac
+
 missing=()
 for p in "${packages[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
@@ -36,7 +52,7 @@ for p in "${packages[@]}"; do
 done
 
 if [ ${#missing[@]} -eq 0 ]; then
-  echo "install-deps: all ${#packages[@]} packages present"
+  echo "install-deps: all ${#packages[@]} packages of $set_name present"
   exit 0
 fi
 
@@ -50,11 +66,14 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 
-echo "install-deps: installing ${missing[*]}"
+echo "install-deps: installing for $set_name: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
-fi
+for p in "${missing[@]}"; do
+  if [[ $p == *:i386 ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+    break
+  fi
+done
 apt-get update -q
 apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null
 echo "install-deps: done"

@@ -78,11 +78,11 @@ fi
 
 # --- dependencies
 if [ "$(id -u)" -eq 0 ]; then
-  step "install dependencies" timeout 1800 "$root/scripts/install-deps.sh"
+  step "install dependencies" timeout 1800 "$root/scripts/install-deps.sh" --full
 elif command -v sudo >/dev/null 2>&1 && sudo -n true 2>/dev/null; then
-  step "install dependencies" timeout 1800 sudo "$root/scripts/install-deps.sh"
+  step "install dependencies" timeout 1800 sudo "$root/scripts/install-deps.sh" --full
 else
-  step "check dependencies" "$root/scripts/install-deps.sh"
+  step "check dependencies" "$root/scripts/install-deps.sh" --full
 fi
 # The probe above may have run before Wine was installed.
 if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then wine_arch=x86_64; else wine_arch=i686; fi
