@@ -94,6 +94,15 @@ const char HelpText[] =
     "    may go blank; qzflash puts the switch back when it ends, also when it is\n"
     "    stopped by Ctrl-C.\n"
     "\n"
+    "    A supported card is worked on only when it can be reached (domain 0000,\n"
+    "    functions 0 and 1, buses 0 to 3), its configuration space answers, its\n"
+    "    power state is D0, no kernel driver is bound to it and its BAR0 is\n"
+    "    assigned with the full 16 MiB; \"list\" names the others with the\n"
+    "    reason. On a card no driver has started, memory decoding is turned on\n"
+    "    through its \"enable\" for the run and runtime power management held\n"
+    "    off through \"power/control\"; both are put back at the end, also on\n"
+    "    Ctrl-C.\n"
+    "\n"
     "    On a machine without a supported card, and with --virtual, qzflash runs\n"
     "    on the virtual card instead: a built-in machine with three cards (card 1\n"
     "    is a dual-BIOS board booted from its second BIOS), or the machine a\n"
@@ -101,7 +110,10 @@ const char HelpText[] =
     "\n"
     "COMMANDS\n"
     "    list          Print the supported cards found, one card-selection line\n"
-    "                  each, numbered for --card. Needs no root.\n"
+    "                  each, numbered for --card. On real cards each line ends\n"
+    "                  with the PCI address, the card the console runs on is\n"
+    "                  marked \"boot VGA\", and cards that cannot be worked on\n"
+    "                  follow, marked \"-:\", with the reason. Needs no root.\n"
     "    info          Start up only: the card's header lines.\n"
     "    update FILE   \"Update BIOS\": write the BIOS image FILE into the card.\n"
     "    save FILE     \"Save BIOS\": back the card's BIOS up into FILE.\n"
@@ -135,6 +147,22 @@ const char HelpText[] =
     "                         terminal), always or never.\n"
     "    -h, --help           This text.\n"
     "    -V, --version        The program's version.\n"
+    "\n"
+    "RECOVERING A CARD\n"
+    "    1. Boot from another card (the broken one in a second slot) or work\n"
+    "       over ssh.\n"
+    "    2. qzflash list: the card marked \"boot VGA\" drives the console; the\n"
+    "       broken one is the other. If it is \"not usable\", follow the reason\n"
+    "       (pci=realloc or another slot; a cold start; unbinding its driver).\n"
+    "    3. Save what is left: sudo qzflash --card N save broken.rom\n"
+    "    4. Write the backup taken before, or an image made for this board:\n"
+    "       sudo qzflash --card N update backup.rom (it reads the part back\n"
+    "       and compares before it says \"Flash OK!! \").\n"
+    "    5. Verify once more: save check.rom, then cmp backup.rom check.rom.\n"
+    "    On a dual-BIOS board booted from its second BIOS, take the restore\n"
+    "    offer (or run restore). A part that no longer identifies (\"Supported\n"
+    "    EEPROM not found.\") or a card that reads all ones after a cold start\n"
+    "    needs a programmer for the part itself.\n"
     "\n"
     "EXIT STATUS\n"
     "    0       start-up and every command succeeded\n"
@@ -301,6 +329,19 @@ enum BackendKind { BackendNone, BackendSysfs, BackendVirtual };
 BackendKind Backend = BackendNone;
 bool BuiltinMachine;
 
+// The supported cards seen that cannot be worked on, one line each:
+// "NV25 (253) at 0000:03:00.0, not usable: <why>".
+void TellUnusableCards(FILE* out, const char* prefix)
+{
+    const SysfsUnusableCard* cards = 0;
+    int count = SysfsDriverUnusableCards(&cards);
+    for (int i = 0; i < count; ++i) {
+        const ChipEntry* chip = 0;
+        FindChipEntry(cards[i].vendorId, cards[i].deviceId, &chip);
+        fprintf(out, "%s%s at %s, not usable: %s\n", prefix, chip->Name, cards[i].name, cards[i].reason);
+    }
+}
+
 const char* SysfsRoot()
 {
     const char* root = getenv("QZFLASH_SYSFS");
@@ -317,13 +358,22 @@ int StartBackend(const Options& options, bool mapWindows)
             Complain(error);
             return ExitEnvironment;
         }
-        if (SysfsDriverCardCount() > 0) {
+        const SysfsUnusableCard* unusable = 0;
+        int unusableCount = SysfsDriverUnusableCards(&unusable);
+        if (SysfsDriverCardCount() > 0 || unusableCount > 0) {
+            if (mapWindows && SysfsDriverCardCount() == 0) {
+                TellUnusableCards(stderr, "qzflash: ");
+                Complain("no supported card found; no card was touched.");
+                SysfsDriverStop();
+                return ExitEnvironment;
+            }
+            // Before the first change to a card: a signal from here on puts it back.
+            SysfsDriverInstallSignalHandlers();
             if (mapWindows && !SysfsDriverStart(SysfsRoot(), true, error, sizeof error)) {
                 Complain(error);
                 Complain("no card was touched.");
                 return ExitEnvironment;
             }
-            SysfsDriverInstallSignalHandlers();
             Backend = BackendSysfs;
             ActiveBackend = &SysfsBackend;
             RealWaits = true;
@@ -385,14 +435,23 @@ int ListCards()
         Complain("the driver device cannot be opened.");
         return ExitFailed;
     }
-    if (CardCount == 0) {
-        Complain("no supported card found.");
-        return ExitFailed;
-    }
     for (int i = 0; i < CardCount; ++i) {
         char line[CardListLineSize];
         CardListLine(i, line, sizeof line);
-        printf("%d:%s\n", i, line);
+        printf("%d:%s", i, line);
+        // On real cards: where the card sits, and which one the console runs on.
+        for (int k = 0; Backend == BackendSysfs && k < SysfsDriverCardCount(); ++k) {
+            const SysfsCard* card = SysfsDriverCard(k);
+            if (card->bus == CardTable[i].BusNumber && card->slot == CardTable[i].SlotNumber)
+                printf("    %s%s", card->name, card->bootVga ? ", boot VGA (drives the console)" : "");
+        }
+        printf("\n");
+    }
+    if (Backend == BackendSysfs)
+        TellUnusableCards(stdout, "-: ");
+    if (CardCount == 0) {
+        Complain("no supported card found.");
+        return ExitFailed;
     }
     return ExitOk;
 }

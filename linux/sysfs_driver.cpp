@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -13,14 +14,19 @@
 #include "hw/hw.h"
 
 void (*SysfsDriverNotice)(const char* text);
+int (*SysfsWriteAttribute)(const char* path, const char* text) = SysfsWriteAttributeFile;
 
 const char SysfsDisplayNotice[] =
     "while the card's ROM access switch is open its display output may stop; "
     "it comes back when the switch is closed again.";
+const char SysfsWindowNotAssigned[] = "window not assigned; boot with pci=realloc or move the card";
 
 namespace {
 
-enum { PathSize = 512, RootSize = 384 };
+enum { PathSize = SysfsPathSize, RootSize = 384 };
+// The command register's decoding and bus-master bits, put back as found.
+enum : uint16_t { CommandMemory = 0x2, CommandBits = 0x7 };
+enum { CommandOffset = 4, HighestBus = 3 };
 
 // Registers a flash run writes and puts back afterwards: the ROM access
 // switch (open, the display may stop) and the serial line register (a
@@ -36,12 +42,19 @@ const GuardedRegister Guarded[SysfsGuardedCount] = {
 
 char Root[RootSize];
 SysfsCard Cards[SysfsMaxCards];
+SysfsUnusableCard Unusable[SysfsMaxCards];
+int UnusableCount;
 volatile sig_atomic_t MappedCount;
 bool WriteNoticeGiven;
 
 void PrintNotice(const char* text)
 {
     fprintf(stderr, "qzflash: %s\n", text);
+}
+
+void Notice(const char* text)
+{
+    (SysfsDriverNotice ? SysfsDriverNotice : PrintNotice)(text);
 }
 
 uint32_t Le32(const uint8_t* bytes)
@@ -78,18 +91,100 @@ int ReadConfig(const char* device, uint8_t* buffer, size_t size)
     return static_cast<int>(total);
 }
 
-// "0000:BB:DD.F" of domain 0 with a function a slot index can name.
-bool ParseName(const char* name, uint8_t* bus, uint8_t* slot)
+// A small attribute file's text without its line end; false when absent.
+bool ReadTextFile(const char* path, char* text, size_t size)
 {
-    unsigned domain, b, d, f;
-    char end;
-    if (strlen(name) != 12 || sscanf(name, "%4x:%2x:%2x.%1x%c", &domain, &b, &d, &f, &end) != 4)
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return false;
-    if (domain != 0 || d > 31 || f > 1)
+    ssize_t n = read(fd, text, size - 1);
+    close(fd);
+    if (n < 0)
         return false;
-    *bus = static_cast<uint8_t>(b);
-    *slot = static_cast<uint8_t>(d | f << 5);
+    while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == ' '))
+        --n;
+    text[n] = 0;
     return true;
+}
+
+bool ReadAttribute(const char* device, const char* file, char* text, size_t size)
+{
+    char path[PathSize];
+    return DevicePath(device, file, path) && ReadTextFile(path, text, size);
+}
+
+// The kernel's copy of an id ("0x10de"), read when the card itself does not answer.
+bool ReadIdAttribute(const char* device, const char* file, uint16_t* id)
+{
+    char text[16];
+    if (!ReadAttribute(device, file, text, sizeof text))
+        return false;
+    char* end = 0;
+    unsigned long value = strtoul(text, &end, 16);
+    if (end == text || *end != 0 || value > 0xFFFF)
+        return false;
+    *id = static_cast<uint16_t>(value);
+    return true;
+}
+
+struct PciAddress {
+    unsigned domain, bus, device, function;
+};
+
+// "DDDD:BB:DD.F"; a slot index can name it only in domain 0 with function 0 or 1.
+bool ParseAddress(const char* name, PciAddress* at)
+{
+    size_t length = strlen(name);
+    char end;
+    if (length < 12 || length >= sizeof(SysfsUnusableCard().name) ||
+        sscanf(name, "%x:%2x:%2x.%1x%c", &at->domain, &at->bus, &at->device, &at->function, &end) != 4)
+        return false;
+    return at->device <= 31 && at->function <= 7;
+}
+
+// The kernel driver bound to the device, by name; false when none is.
+bool BoundDriver(const char* device, char* driver, size_t size)
+{
+    char link[PathSize], target[PathSize];
+    ssize_t n = DevicePath(device, "driver", link) ? readlink(link, target, sizeof target - 1) : -1;
+    if (n <= 0)
+        return false;
+    target[n] = 0;
+    const char* base = strrchr(target, '/');
+    snprintf(driver, size, "%s", base ? base + 1 : target);
+    return true;
+}
+
+// BAR0 assigned, and resource0 the whole 16 MiB register window.
+bool WindowAssigned(const char* device, const uint8_t* config)
+{
+    char path[PathSize];
+    struct stat info;
+    return (Le32(config + 0x10) & 0xFF000000u) != 0 && DevicePath(device, "resource0", path) &&
+           stat(path, &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= static_cast<off_t>(SysfsWindowSize);
+}
+
+// Why a supported card cannot be worked on, into `reason`; "" when it can.
+void JudgeCard(const char* name, const PciAddress& at, const uint8_t* config, bool answers, char* reason,
+               size_t size)
+{
+    reason[0] = 0;
+    char text[64];
+    if (at.domain != 0)
+        snprintf(reason, size, "in PCI domain %04x; only domain 0000 can be reached", at.domain);
+    else if (at.function > 1)
+        snprintf(reason, size, "function %u; only functions 0 and 1 can be reached", at.function);
+    else if (at.bus > HighestBus)
+        snprintf(reason, size, "on bus %02x; cards are looked for on buses 00 to 03 only", at.bus);
+    else if (ReadAttribute(name, "power_state", text, sizeof text) && text[0] == 'D' && strcmp(text, "D0") != 0)
+        snprintf(reason, size, "power state %s, not D0", text);
+    else if (!answers)
+        snprintf(reason, size, "configuration space reads all ones: the card does not answer");
+    else if (BoundDriver(name, text, sizeof text))
+        snprintf(reason, size, "held by the kernel driver %s; unbind it first: echo %s > %s/bus/pci/drivers/%s/unbind",
+                 text, name, Root, text);
+    else if (!WindowAssigned(name, config))
+        snprintf(reason, size, "%s", SysfsWindowNotAssigned);
 }
 
 // The mode in brackets of the lockdown file ("none [integrity] confidentiality"),
@@ -97,15 +192,10 @@ bool ParseName(const char* name, uint8_t* bus, uint8_t* slot)
 void LockdownMode(char* mode, size_t size)
 {
     mode[0] = 0;
-    char path[PathSize];
+    char path[PathSize], text[128];
     snprintf(path, sizeof path, "%s/kernel/security/lockdown", Root);
-    FILE* file = fopen(path, "r");
-    if (!file)
+    if (!ReadTextFile(path, text, sizeof text))
         return;
-    char text[128];
-    size_t n = fread(text, 1, sizeof text - 1, file);
-    fclose(file);
-    text[n] = 0;
     const char* open = strchr(text, '[');
     const char* close = open ? strchr(open, ']') : 0;
     if (!open || !close || static_cast<size_t>(close - open - 1) >= size)
@@ -133,6 +223,10 @@ void RefusalText(const char* what, const char* path, int error, char* out, size_
                  " The kernel is locked down (%s), which forbids reaching a card's registers from a program; "
                  "flashing needs a kernel without lockdown (Secure Boot off, or lockdown=none).",
                  mode);
+    else
+        snprintf(out + n, size - n,
+                 " Even root is refused: this needs the CAP_SYS_ADMIN capability, which a container withholds; "
+                 "run qzflash as root on the machine itself.");
 }
 
 // Notes the guarded registers a write changes, to be put back at the end.
@@ -171,36 +265,102 @@ bool MapWindow(SysfsCard* card, char* error, size_t errorSize)
         return false;
     }
     struct stat info;
-    if (fstat(fd, &info) != 0 || info.st_size <= 0) {
-        snprintf(error, errorSize, "%s has no size; it is not a memory window.", path);
+    if (fstat(fd, &info) != 0 || info.st_size < static_cast<off_t>(SysfsWindowSize)) {
+        snprintf(error, errorSize, "%s is not the card's 16 MiB window.", path);
         close(fd);
         return false;
     }
-    const uint64_t windowSize = SysfsWindowSize;
-    size_t length = static_cast<size_t>(static_cast<uint64_t>(info.st_size) < windowSize ? info.st_size : windowSize);
-    void* window = mmap(0, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    void* window = mmap(0, SysfsWindowSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (window == MAP_FAILED) {
-        int refused = errno;
-        RefusalText("map", path, refused, error, errorSize);
-        // With iomem=strict the kernel keeps a window its driver claimed.
-        char link[PathSize], target[PathSize];
-        ssize_t n = DevicePath(card->name, "driver", link) ? readlink(link, target, sizeof target - 1) : -1;
-        size_t used = strlen(error);
-        if (refused != EPERM && refused != EACCES && n > 0 && used < errorSize) {
-            target[n] = 0;
-            const char* driver = strrchr(target, '/');
-            snprintf(error + used, errorSize - used,
-                     " The card is bound to the kernel driver \"%s\"; unbind it, or boot without iomem=strict.",
-                     driver ? driver + 1 : target);
-        }
+        RefusalText("map", path, errno, error, errorSize);
         close(fd);
         return false;
     }
     card->fd = fd;
     card->window = static_cast<volatile uint8_t*>(window);
-    card->windowLength = length;
+    card->windowLength = SysfsWindowSize;
     ReadOriginals(card);
     return true;
+}
+
+// The command register; open, pread and close only, as a signal handler may call it.
+bool ReadCommand(const SysfsCard& card, uint16_t* command)
+{
+    int fd = open(card.configPath, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    uint8_t bytes[2];
+    bool ok = pread(fd, bytes, sizeof bytes, CommandOffset) == sizeof bytes;
+    close(fd);
+    *command = static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
+    return ok;
+}
+
+bool WriteCommand(const SysfsCard& card, uint16_t command)
+{
+    int fd = open(card.configPath, O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    uint8_t bytes[2] = {static_cast<uint8_t>(command), static_cast<uint8_t>(command >> 8)};
+    bool ok = pwrite(fd, bytes, sizeof bytes, CommandOffset) == sizeof bytes;
+    close(fd);
+    return ok;
+}
+
+// A card that no driver has started may not decode its memory: every read
+// then returns all ones and the flash part cannot be identified.
+bool TurnDecodingOn(SysfsCard* card, char* error, size_t errorSize)
+{
+    // Marked first: a signal right after the write must turn it off again.
+    card->decodingTurnedOn = 1;
+    __atomic_signal_fence(__ATOMIC_SEQ_CST);
+    int failed = SysfsWriteAttribute(card->enablePath, "1");
+    if (failed) {
+        card->decodingTurnedOn = 0;
+        int n = snprintf(error, errorSize, "memory decoding of %s is off (no driver has started the card) and "
+                         "must be turned on: ", card->name);
+        if (n > 0 && static_cast<size_t>(n) < errorSize)
+            RefusalText("write", card->enablePath, failed, error + n, errorSize - n);
+        return false;
+    }
+    uint16_t command = 0;
+    if (!ReadCommand(*card, &command) || !(command & CommandMemory)) {
+        snprintf(error, errorSize, "memory decoding of %s stays off after writing 1 to %s.", card->name,
+                 card->enablePath);
+        return false;
+    }
+    char text[160];
+    snprintf(text, sizeof text,
+             "memory decoding of %s was off (no driver has started the card); it is on for this run only.",
+             card->name);
+    Notice(text);
+    return true;
+}
+
+// Runtime power management must not put the card to sleep halfway through.
+bool KeepAwake(SysfsCard* card, char* error, size_t errorSize)
+{
+    char mode[16];
+    if (!ReadTextFile(card->controlPath, mode, sizeof mode) || strcmp(mode, "auto") != 0)
+        return true;   // no runtime power management here, or already held on
+    card->keptAwake = 1;
+    __atomic_signal_fence(__ATOMIC_SEQ_CST);
+    int failed = SysfsWriteAttribute(card->controlPath, "on");
+    if (failed) {
+        card->keptAwake = 0;
+        int n = snprintf(error, errorSize, "%s must be kept awake for the run: ", card->name);
+        if (n > 0 && static_cast<size_t>(n) < errorSize)
+            RefusalText("write", card->controlPath, failed, error + n, errorSize - n);
+        return false;
+    }
+    return true;
+}
+
+bool PrepareCard(SysfsCard* card, char* error, size_t errorSize)
+{
+    if (!(card->originalCommand & CommandMemory) && !TurnDecodingOn(card, error, errorSize))
+        return false;
+    return KeepAwake(card, error, errorSize) && MapWindow(card, error, errorSize);
 }
 
 void UnmapAll()
@@ -241,6 +401,11 @@ bool PciConfig(const void* input, uint32_t inputLength, void* output, uint32_t o
     memcpy(&request, input, sizeof request);
     if (request.Bus > 0xFF || request.Slot > 63)
         return false;
+    // An unusable card is not there for discovery.
+    for (int i = 0; i < UnusableCount; ++i) {
+        if (Unusable[i].hidden && Unusable[i].bus == request.Bus && Unusable[i].slot == request.Slot)
+            return false;
+    }
     char name[32];
     snprintf(name, sizeof name, "0000:%02x:%02x.%x", request.Bus, request.Slot & 31, request.Slot >> 5);
     uint8_t* out = static_cast<uint8_t*>(output);
@@ -274,7 +439,7 @@ bool MemAccess(bool write, const void* input, uint32_t inputLength, void* output
     if (write) {
         if (!WriteNoticeGiven) {
             WriteNoticeGiven = true;
-            (SysfsDriverNotice ? SysfsDriverNotice : PrintNotice)(SysfsDisplayNotice);
+            Notice(SysfsDisplayNotice);
         }
         MarkGuarded(card, offset, request.Size);
         // The mark first: a signal right after the store must put it back.
@@ -296,7 +461,7 @@ bool MemAccess(bool write, const void* input, uint32_t inputLength, void* output
 
 void OnFatalSignal(int signalNumber)
 {
-    SysfsDriverRestoreRegisters();
+    SysfsDriverPutBack();
     static const char text[] = "\nqzflash: stopped by a signal; the card's ROM access switch was put back.\n";
     ssize_t ignored = write(STDERR_FILENO, text, sizeof text - 1);
     (void)ignored;
@@ -312,6 +477,7 @@ const DriverBackend SysfsBackend = {"sysfs", 0, SysfsDriverControl, 0};
 bool SysfsDriverStart(const char* root, bool mapWindows, char* error, size_t errorSize)
 {
     SysfsDriverStop();
+    UnusableCount = 0;
     error[0] = 0;
     if (snprintf(Root, sizeof Root, "%s", root) >= static_cast<int>(sizeof Root)) {
         snprintf(error, errorSize, "the sysfs path %s is too long.", root);
@@ -324,38 +490,59 @@ bool SysfsDriverStart(const char* root, bool mapWindows, char* error, size_t err
         return true;   // no PCI devices to be seen: no cards
     int count = 0;
     while (dirent* entry = readdir(dir)) {
-        uint8_t bus = 0, slot = 0;
-        if (count >= SysfsMaxCards || !ParseName(entry->d_name, &bus, &slot))
-            continue;
+        const char* name = entry->d_name;
+        PciAddress at;
         uint8_t config[64];
-        if (ReadConfig(entry->d_name, config, sizeof config) < 0x14)
+        if (!ParseAddress(name, &at) || ReadConfig(name, config, sizeof config) < 0x14)
             continue;
         uint16_t vendorId = static_cast<uint16_t>(config[0] | config[1] << 8);
         uint16_t deviceId = static_cast<uint16_t>(config[2] | config[3] << 8);
+        // A card that does not answer reads all ones; the kernel kept its ids.
+        bool answers = vendorId != 0xFFFF;
+        if (!answers && !(ReadIdAttribute(name, "vendor", &vendorId) && ReadIdAttribute(name, "device", &deviceId)))
+            continue;
         if (!IsSupportedId(vendorId, deviceId))
             continue;
-        SysfsCard& card = Cards[count++];
+        char reason[SysfsReasonSize];
+        JudgeCard(name, at, config, answers, reason, sizeof reason);
+        if (reason[0]) {
+            if (UnusableCount >= SysfsMaxCards)
+                continue;
+            SysfsUnusableCard& card = Unusable[UnusableCount++];
+            memcpy(card.name, name, strlen(name) + 1);   // ParseAddress took only names that fit
+            card.vendorId = vendorId;
+            card.deviceId = deviceId;
+            card.hidden = at.domain == 0 && at.function <= 1;
+            card.bus = static_cast<uint8_t>(at.bus);
+            card.slot = static_cast<uint8_t>(at.device | at.function << 5);
+            memcpy(card.reason, reason, sizeof card.reason);
+            continue;
+        }
+        if (count >= SysfsMaxCards)
+            continue;
+        SysfsCard& card = Cards[count];
         memset(&card, 0, sizeof card);
         card.fd = -1;
-        card.bus = bus;
-        card.slot = slot;
+        card.bus = static_cast<uint8_t>(at.bus);
+        card.slot = static_cast<uint8_t>(at.device | at.function << 5);
         card.vendorId = vendorId;
         card.deviceId = deviceId;
         card.windowBase = Le32(config + 0x10) & 0xFF000000u;
-        memcpy(card.name, entry->d_name, 12);   // ParseName took only 12-character names
-        card.name[12] = 0;
+        card.originalCommand = static_cast<uint16_t>(config[CommandOffset] | config[CommandOffset + 1] << 8);
+        memcpy(card.name, name, strlen(name) + 1);
+        char bootVga[8];
+        card.bootVga = ReadAttribute(name, "boot_vga", bootVga, sizeof bootVga) && strcmp(bootVga, "1") == 0;
+        if (DevicePath(name, "config", card.configPath) && DevicePath(name, "enable", card.enablePath) &&
+            DevicePath(name, "power/control", card.controlPath))
+            ++count;
     }
     closedir(dir);
     MappedCount = count;
     if (!mapWindows)
         return true;
     for (int i = 0; i < count; ++i) {
-        // A card without an assigned window is never reached (its WindowBase is 0).
-        if (Cards[i].windowBase == 0)
-            continue;
-        if (!MapWindow(&Cards[i], error, errorSize)) {
-            UnmapAll();
-            MappedCount = 0;
+        if (!PrepareCard(&Cards[i], error, errorSize)) {
+            SysfsDriverStop();
             return false;
         }
     }
@@ -364,19 +551,17 @@ bool SysfsDriverStart(const char* root, bool mapWindows, char* error, size_t err
 
 void SysfsDriverStop()
 {
-    SysfsDriverRestoreRegisters();
+    SysfsDriverPutBack();
     UnmapAll();
     MappedCount = 0;
     WriteNoticeGiven = false;
 }
 
-void SysfsDriverRestoreRegisters()
+void SysfsDriverPutBack()
 {
     for (int i = 0; i < MappedCount; ++i) {
         SysfsCard& card = Cards[i];
-        if (!card.window)
-            continue;
-        for (int g = 0; g < SysfsGuardedCount; ++g) {
+        for (int g = 0; card.window && g < SysfsGuardedCount; ++g) {
             if (!card.written[g] || Guarded[g].offset + Guarded[g].size > card.windowLength)
                 continue;
             volatile uint8_t* at = card.window + Guarded[g].offset;
@@ -386,7 +571,32 @@ void SysfsDriverRestoreRegisters()
                 *reinterpret_cast<volatile uint32_t*>(at) = card.original[g];
             card.written[g] = 0;
         }
+        if (card.decodingTurnedOn) {
+            // Writing 0 gives the kernel its count back and stops bus
+            // mastering; the decoding bits stay on until written back.
+            SysfsWriteAttribute(card.enablePath, "0");
+            uint16_t command = 0;
+            if (ReadCommand(card, &command) && (command & CommandBits) != (card.originalCommand & CommandBits))
+                WriteCommand(card, static_cast<uint16_t>((command & ~CommandBits) | (card.originalCommand & CommandBits)));
+            card.decodingTurnedOn = 0;
+        }
+        if (card.keptAwake) {
+            SysfsWriteAttribute(card.controlPath, "auto");
+            card.keptAwake = 0;
+        }
     }
+}
+
+int SysfsWriteAttributeFile(const char* path, const char* text)
+{
+    int fd = open(path, O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    size_t length = strlen(text);
+    ssize_t n = write(fd, text, length);
+    int failed = n < 0 ? errno : static_cast<size_t>(n) == length ? 0 : EIO;
+    close(fd);
+    return failed;
 }
 
 void SysfsDriverInstallSignalHandlers()
@@ -431,4 +641,10 @@ int SysfsDriverCardCount()
 const SysfsCard* SysfsDriverCard(int index)
 {
     return index >= 0 && index < MappedCount ? &Cards[index] : 0;
+}
+
+int SysfsDriverUnusableCards(const SysfsUnusableCard** cards)
+{
+    *cards = Unusable;
+    return UnusableCount;
 }

@@ -23,8 +23,10 @@
 namespace {
 
 const uint32_t Window1 = 0xE3000000;   // card 0000:01:00.0, BAR0 0xE3000008
-const uint32_t Window2 = 0xE4000000;   // card 0000:00:0a.1, 1 MiB resource0
-const uint32_t SmallResource = 0x100000;
+const uint32_t Window2 = 0xE4000000;   // card 0000:00:0a.1
+// The command register of a card the firmware or a driver has started: I/O
+// and memory decoding, bus mastering.
+const uint16_t Started = 0x0007;
 
 std::vector<std::string> Notices;
 
@@ -43,7 +45,7 @@ protected:
         // Two supported cards: bus 1 device 0, and bus 0 device 10 function 1
         // (slot index 42) with a resource smaller than the window.
         AddDevice("0000:01:00.0", 0x10DE, 0x0281, 0xE3000008, 256, SysfsWindowSize);
-        AddDevice("0000:00:0a.1", 0x10DE, 0x0253, 0xE4000000, 64, SmallResource);
+        AddDevice("0000:00:0a.1", 0x10DE, 0x0253, 0xE4000000, 64, SysfsWindowSize);
         // None of these may be mapped: they have no resource0, so a start
         // that tried would fail.
         AddDevice("0000:00:00.0", 0x8086, 0x2570, 0, 256, 0);
@@ -66,7 +68,7 @@ protected:
     std::string Resource(const char* name) const { return DevicePath(name) + "/resource0"; }
 
     void AddDevice(const char* name, uint16_t vendor, uint16_t device, uint32_t bar0, size_t configSize,
-                   size_t resourceSize)
+                   size_t resourceSize, uint16_t commandRegister = Started)
     {
         std::string dir = DevicePath(name);
         std::string command = "mkdir -p '" + dir + "'";
@@ -79,7 +81,9 @@ protected:
         Put32(config, 0x10, bar0);
         Put16(config, 0x2C, 0x1043);
         Put16(config, 0x2E, 0x80A1);
+        Put16(config, 4, commandRegister);
         WriteFile(dir + "/config", config);
+        PutText(name, "enable", commandRegister & 2 ? "1" : "0");
         if (resourceSize) {
             int fd = open((dir + "/resource0").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
             ASSERT_GE(fd, 0);
@@ -98,6 +102,33 @@ protected:
         for (int i = 0; i < 4; ++i)
             bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
     }
+    // A device attribute as the kernel shows it, with its line end.
+    void PutText(const char* device, const char* file, const std::string& text)
+    {
+        std::string path = DevicePath(device) + "/" + file;
+        std::string command = "mkdir -p \"$(dirname '" + path + "')\"";
+        ASSERT_EQ(system(command.c_str()), 0);
+        std::string line = text + "\n";
+        WriteFile(path, std::vector<uint8_t>(line.begin(), line.end()));
+    }
+    std::string Text(const char* device, const char* file)
+    {
+        FILE* in = fopen((DevicePath(device) + "/" + file).c_str(), "r");
+        if (!in)
+            return "<absent>";
+        char text[64] = {};
+        size_t n = fread(text, 1, sizeof text - 1, in);
+        fclose(in);
+        while (n > 0 && text[n - 1] == '\n')
+            text[--n] = 0;
+        return text;
+    }
+    uint16_t Command(const char* device)
+    {
+        std::vector<uint8_t> bytes = FileBytes(DevicePath(device) + "/config", 4, 2);
+        return static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
+    }
+
     static void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes)
     {
         FILE* file = fopen(path.c_str(), "wb");
@@ -196,6 +227,8 @@ TEST_F(FakeSysfs, ConfigRequestsReadTheSlotsConfigFile)
 
 TEST_F(FakeSysfs, StartMapsTheSupportedCardsOnly)
 {
+    PutText("0000:01:00.0", "boot_vga", "1");
+    PutText("0000:00:0a.1", "boot_vga", "0");
     ASSERT_TRUE(Start()) << lastError;
     ASSERT_EQ(SysfsDriverCardCount(), 2);
     const SysfsCard* first = SysfsDriverCard(0);
@@ -209,10 +242,11 @@ TEST_F(FakeSysfs, StartMapsTheSupportedCardsOnly)
     EXPECT_NE(first->window, nullptr);
     EXPECT_STREQ(second->name, "0000:00:0a.1");
     EXPECT_EQ(second->slot, 42);
-    EXPECT_EQ(second->windowLength, SmallResource);
+    EXPECT_EQ(second->windowLength, SysfsWindowSize);
+    EXPECT_TRUE(first->bootVga);
+    EXPECT_FALSE(second->bootVga);
 
-    // Without mapping (listing the cards) nothing needs resource0.
-    ASSERT_EQ(unlink(Resource("0000:01:00.0").c_str()), 0);
+    // Without mapping (listing the cards) nothing is opened.
     ASSERT_TRUE(Start(false));
     EXPECT_EQ(SysfsDriverCardCount(), 2);
     EXPECT_EQ(SysfsDriverCard(0)->window, nullptr);
@@ -261,7 +295,7 @@ TEST_F(FakeSysfs, EverythingOutsideTheWindowIsRefusedAndUntouched)
     std::string r2 = Resource("0000:00:0a.1");
     PutFileBytes(r1, 0, {0x5A, 0x5A, 0x5A, 0x5A});
     PutFileBytes(r1, SysfsWindowSize - 4, {0x5A, 0x5A, 0x5A, 0x5A});
-    PutFileBytes(r2, SmallResource - 4, {0x5A, 0x5A, 0x5A, 0x5A});
+    PutFileBytes(r2, SysfsWindowSize - 4, {0x5A, 0x5A, 0x5A, 0x5A});
     uint32_t value = 0x77777777;
 
     struct Refused {
@@ -280,8 +314,7 @@ TEST_F(FakeSysfs, EverythingOutsideTheWindowIsRefusedAndUntouched)
         {1, Window1 + 0x1850, 1, 1},                // above 4 GiB
         {1, Window1 + 0x1850, 2, 0},                // neither byte nor word
         {1, Window1 + 0x1850, 0, 0},
-        {0, Window2 + SmallResource, 1, 0},         // inside 16 MiB, past the resource
-        {0, Window2 + SmallResource - 2, 4, 0},
+        {0, Window2 + SysfsWindowSize, 1, 0},
         {2, 0xE8000000 + 0x1850, 1, 0},             // an unsupported card's window
         {1, 0x1850, 1, 0},
     };
@@ -302,7 +335,7 @@ TEST_F(FakeSysfs, EverythingOutsideTheWindowIsRefusedAndUntouched)
     EXPECT_EQ(FileBytes(r1, SysfsWindowSize - 4, 4), (std::vector<uint8_t>{0x5A, 0x5A, 0x5A, 0x5A}));
     EXPECT_EQ(FileBytes(r1, 0x1204, 4), (std::vector<uint8_t>{0, 0, 0, 0}));
     EXPECT_EQ(FileBytes(r1, 0x1850, 1), (std::vector<uint8_t>{0}));
-    EXPECT_EQ(FileBytes(r2, SmallResource - 4, 4), (std::vector<uint8_t>{0x5A, 0x5A, 0x5A, 0x5A}));
+    EXPECT_EQ(FileBytes(r2, SysfsWindowSize - 4, 4), (std::vector<uint8_t>{0x5A, 0x5A, 0x5A, 0x5A}));
     // Refusals are not writes: no display notice was given.
     EXPECT_TRUE(Notices.empty());
 }
@@ -455,6 +488,218 @@ TEST_F(FakeSysfs, ASignalDuringAWriteClosesTheSwitchBeforeTheProgramDies)
         ASSERT_TRUE(WIFSIGNALED(status)) << "signal " << signalNumber;
         EXPECT_EQ(WTERMSIG(status), signalNumber);
         EXPECT_EQ(FileBytes(r1, 0x1850, 1), (std::vector<uint8_t>{0x01})) << "signal " << signalNumber;
+    }
+}
+
+// ---- cards no driver has started, and cards that cannot be worked on ----
+
+// The kernel's part of a write to `enable`: 1 enables the device, its I/O and
+// memory decoding go on; 0 gives the count back and stops bus mastering, the
+// decoding bits stay. Writes to paths containing RefusedPath fail with
+// Refusal. Only calls a signal handler may make.
+int Refusal;
+const char* RefusedPath;
+
+int KernelModel(const char* path, const char* text)
+{
+    if (Refusal && strstr(path, RefusedPath))
+        return Refusal;
+    const char* base = strrchr(path, '/');
+    if (strcmp(base, "/enable") != 0)
+        return SysfsWriteAttributeFile(path, text);
+    char config[SysfsPathSize];
+    snprintf(config, sizeof config, "%.*s/config", static_cast<int>(base - path), path);
+    char count = '0';
+    int fd = open(path, O_RDONLY);
+    if (fd < 0 || read(fd, &count, 1) != 1)
+        count = '0';
+    if (fd >= 0)
+        close(fd);
+    if (text[0] == '0' && count == '0')
+        return EIO;
+    uint8_t command = 0;
+    fd = open(config, O_RDWR);
+    if (fd < 0 || pread(fd, &command, 1, 4) != 1)
+        return EIO;
+    command = text[0] == '1' ? command | 0x3 : command & ~0x4;
+    bool ok = pwrite(fd, &command, 1, 4) == 1;
+    close(fd);
+    return ok ? SysfsWriteAttributeFile(path, text) : EIO;
+}
+
+class Unstarted : public FakeSysfs {
+protected:
+    void SetUp() override
+    {
+        FakeSysfs::SetUp();
+        Refusal = 0;
+        RefusedPath = "";
+        SysfsWriteAttribute = KernelModel;
+        // Card 0000:01:00.0 as the firmware leaves a second card: decoding
+        // off, runtime power management allowed.
+        AddDevice("0000:01:00.0", 0x10DE, 0x0281, 0xE3000008, 256, SysfsWindowSize, 0x0000);
+        PutText("0000:01:00.0", "power/control", "auto");
+        PutFileBytes(Resource("0000:01:00.0"), 0x1850, {0x01});
+    }
+    void TearDown() override
+    {
+        FakeSysfs::TearDown();
+        SysfsWriteAttribute = SysfsWriteAttributeFile;
+    }
+    // What the run may change outside the window, as text.
+    std::string Settings(const char* device)
+    {
+        char command[8];
+        snprintf(command, sizeof command, "%04x", Command(device));
+        return std::string("command ") + command + ", enable " + Text(device, "enable") + ", control " +
+               Text(device, "power/control");
+    }
+};
+
+TEST_F(Unstarted, DecodingIsOnForTheRunAndOffAgainHoweverItEnds)
+{
+    const std::string before = "command 0000, enable 0, control auto";
+    const std::string during = "command 0003, enable 1, control on";
+    enum Ending { Stop, RefusedLater, Interrupt, Terminate };
+    for (Ending ending : {Stop, RefusedLater, Interrupt, Terminate}) {
+        SCOPED_TRACE(ending);
+        Notices.clear();
+        if (ending == Stop) {
+            ASSERT_TRUE(Start()) << lastError;
+            EXPECT_EQ(Settings("0000:01:00.0"), during);
+            ASSERT_EQ(Notices.size(), 1u);
+            EXPECT_NE(Notices[0].find("memory decoding of 0000:01:00.0 was off"), std::string::npos);
+            // Flashed: the switch opened and a byte written through the window.
+            ASSERT_TRUE(Write(1, Window1 + 0x1850, 0, 1));
+            ASSERT_TRUE(Write(1, Window1 + 0x300000, 0x42, 1));
+            SysfsDriverStop();
+            EXPECT_EQ(FileBytes(Resource("0000:01:00.0"), 0x300000, 1), (std::vector<uint8_t>{0x42}));
+        } else if (ending == RefusedLater) {
+            // Decoding went on, then keeping the card awake was refused.
+            Refusal = EACCES;
+            RefusedPath = "0000:01:00.0/power/control";
+            EXPECT_FALSE(Start());
+            EXPECT_NE(lastError.find("must be kept awake"), std::string::npos) << lastError;
+            EXPECT_EQ(SysfsDriverCardCount(), 0);
+            Refusal = 0;
+        } else {
+            int ready[2];
+            ASSERT_EQ(pipe(ready), 0);
+            pid_t child = fork();
+            if (child == 0) {
+                close(ready[0]);
+                char error[1024];
+                if (!SysfsDriverStart(root.c_str(), true, error, sizeof error))
+                    _exit(3);
+                SysfsDriverInstallSignalHandlers();
+                MemAccessRequest open = {1, Window1 + 0x1850, 0, 0, 1};
+                uint32_t scratch = 0;
+                SysfsDriverControl(IOCTL_MEM_WRITE, &open, sizeof open, &scratch, 1, 0);
+                ssize_t ignored = write(ready[1], "x", 1);
+                (void)ignored;
+                for (uint32_t i = 0;; i = (i + 1) % 0x10000) {
+                    MemAccessRequest program = {1, Window1 + 0x300000 + i, 0, i & 0xFF, 1};
+                    SysfsDriverControl(IOCTL_MEM_WRITE, &program, sizeof program, &scratch, 1, 0);
+                }
+            }
+            close(ready[1]);
+            char byte = 0;
+            ASSERT_EQ(read(ready[0], &byte, 1), 1);
+            close(ready[0]);
+            EXPECT_EQ(Settings("0000:01:00.0"), during);
+            int signalNumber = ending == Interrupt ? SIGINT : SIGTERM;
+            ASSERT_EQ(kill(child, signalNumber), 0);
+            int status = 0;
+            ASSERT_EQ(waitpid(child, &status, 0), child);
+            ASSERT_TRUE(WIFSIGNALED(status));
+            EXPECT_EQ(WTERMSIG(status), signalNumber);
+        }
+        EXPECT_EQ(Settings("0000:01:00.0"), before);
+        EXPECT_EQ(FileBytes(Resource("0000:01:00.0"), 0x1850, 1), (std::vector<uint8_t>{0x01}));
+    }
+}
+
+TEST_F(Unstarted, WithoutTheRightToTurnDecodingOnNothingIsTouched)
+{
+    // Root inside a container lacks the capability the kernel asks for. The
+    // other card, kept awake before or after the refusal, is put back too.
+    Refusal = EPERM;
+    RefusedPath = "/enable";
+    PutText("0000:00:0a.1", "power/control", "auto");
+    const std::string card = Settings("0000:01:00.0"), other = Settings("0000:00:0a.1");
+    EXPECT_FALSE(Start());
+    EXPECT_NE(lastError.find("memory decoding of 0000:01:00.0 is off"), std::string::npos) << lastError;
+    EXPECT_NE(lastError.find("/enable"), std::string::npos) << lastError;
+    EXPECT_NE(lastError.find("CAP_SYS_ADMIN"), std::string::npos) << lastError;
+    EXPECT_EQ(SysfsDriverCardCount(), 0);
+    Refusal = 0;
+    SysfsDriverStop();
+    EXPECT_EQ(Settings("0000:01:00.0"), card);
+    EXPECT_EQ(Settings("0000:00:0a.1"), other);
+}
+
+TEST_F(Unstarted, UnusableCardsAreNamedNotNumberedAndNotTouched)
+{
+    struct Row {
+        const char* name;
+        uint32_t bar0;
+        size_t resource;
+        const char* powerState;   // 0: the kernel shows none
+        bool allOnes;             // the card does not answer
+        const char* driver;       // bound kernel driver, or 0
+        std::string reason;
+    };
+    const std::string unassigned = SysfsWindowNotAssigned;
+    const std::string unbind =
+        "held by the kernel driver nouveau; unbind it first: echo 0000:03:00.0 > " + root + "/bus/pci/drivers/nouveau/unbind";
+    const Row rows[] = {
+        {"0000:03:00.0", 0x00000008, SysfsWindowSize, 0, false, 0, unassigned},
+        {"0000:03:00.0", 0xE8000000, 0x100000, 0, false, 0, unassigned},
+        {"0000:03:00.0", 0xE8000000, 0, 0, false, 0, unassigned},
+        {"0000:03:00.0", 0xE8000000, SysfsWindowSize, "D3hot", false, 0, "power state D3hot, not D0"},
+        {"0000:03:00.0", 0xE8000000, SysfsWindowSize, "D0", true, 0,
+         "configuration space reads all ones: the card does not answer"},
+        {"0000:03:00.0", 0xE8000000, SysfsWindowSize, "D0", false, "nouveau", unbind},
+        {"0000:05:00.0", 0xE8000000, SysfsWindowSize, 0, false, 0,
+         "on bus 05; cards are looked for on buses 00 to 03 only"},
+        {"0000:00:05.2", 0xE8000000, SysfsWindowSize, 0, false, 0, "function 2; only functions 0 and 1 can be reached"},
+        {"0001:01:00.0", 0xE8000000, SysfsWindowSize, 0, false, 0, "in PCI domain 0001; only domain 0000 can be reached"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.reason);
+        AddDevice(row.name, 0x10DE, 0x0281, row.bar0, 256, row.resource, 0x0000);
+        PutText(row.name, "power/control", "auto");
+        if (row.powerState)
+            PutText(row.name, "power_state", row.powerState);
+        if (row.allOnes) {
+            WriteFile(DevicePath(row.name) + "/config", std::vector<uint8_t>(256, 0xFF));
+            PutText(row.name, "vendor", "0x10de");
+            PutText(row.name, "device", "0x0281");
+        }
+        if (row.driver) {
+            std::string target = root + "/bus/pci/drivers/" + row.driver;
+            ASSERT_EQ(symlink(target.c_str(), (DevicePath(row.name) + "/driver").c_str()), 0);
+        }
+        const std::string settings = Settings(row.name);
+
+        ASSERT_TRUE(Start()) << lastError;
+        EXPECT_EQ(SysfsDriverCardCount(), 2);
+        const SysfsUnusableCard* cards = 0;
+        int count = SysfsDriverUnusableCards(&cards);
+        const SysfsUnusableCard* card = 0;
+        for (int i = 0; i < count; ++i)
+            card = strcmp(cards[i].name, row.name) == 0 ? &cards[i] : card;
+        ASSERT_NE(card, nullptr);
+        EXPECT_EQ(card->reason, row.reason);
+        EXPECT_EQ(card->deviceId, 0x0281);
+        // Discovery does not see it: no number, no window.
+        uint8_t out[PciConfigOutputSize];
+        if (card->hidden) {
+            EXPECT_FALSE(Config(card->bus, card->slot, out));
+        }
+        SysfsDriverStop();
+        EXPECT_EQ(Settings(row.name), settings);
+        ASSERT_EQ(system(("rm -rf '" + DevicePath(row.name) + "'").c_str()), 0);
     }
 }
 

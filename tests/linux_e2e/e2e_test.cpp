@@ -746,24 +746,35 @@ protected:
     {
         Qzflash::SetUp();
         sysfs = Path("sys");
-        device = sysfs + "/bus/pci/devices/0000:01:00.0";
-        std::string command = "mkdir -p '" + device + "' '" + sysfs + "/bus/pci/devices/0000:00:00.0'";
-        ASSERT_EQ(system(command.c_str()), 0);
-        Bytes config(256, 0);
-        Put(config, 0, {0xDE, 0x10, 0x81, 0x02});           // 10DE:0281
-        Put(config, 0x10, {0x08, 0x00, 0x00, 0xE3});        // BAR0 0xE3000008
-        WriteBytes(device + "/config", config);
-        Bytes bridge(64, 0);
-        Put(bridge, 0, {0x86, 0x80, 0x70, 0x25});
-        WriteBytes(sysfs + "/bus/pci/devices/0000:00:00.0/config", bridge);
+        device = AddCard("0000:01:00.0");
+        std::string bridge = sysfs + "/bus/pci/devices/0000:00:00.0";
+        ASSERT_EQ(system(("mkdir -p '" + bridge + "'").c_str()), 0);
+        Bytes config(64, 0);
+        Put(config, 0, {0x86, 0x80, 0x70, 0x25});
+        WriteBytes(bridge + "/config", config);
         // resource0: the switch closed, and a part that shows the codes of
         // an SST 29EE010 where the identification reads them.
-        int fd = open((device + "/resource0").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(ftruncate(fd, 0x1000000), 0);
-        close(fd);
         PutAt(0x1850, {0x01});
         PutAt(0x300000, {0xBF, 0x07});
+    }
+    // An NV28 the firmware started (decoding on), BAR0 0xE3000008, with a
+    // 16 MiB resource0 unless `resource` is false; returns its folder.
+    std::string AddCard(const std::string& name, bool resource = true)
+    {
+        std::string folder = sysfs + "/bus/pci/devices/" + name;
+        EXPECT_EQ(system(("mkdir -p '" + folder + "'").c_str()), 0);
+        Bytes config(256, 0);
+        Put(config, 0, {0xDE, 0x10, 0x81, 0x02});           // 10DE:0281
+        Put(config, 4, {0x07, 0x00});                       // I/O, memory, bus master
+        Put(config, 0x10, {0x08, 0x00, 0x00, 0xE3});        // BAR0 0xE3000008
+        WriteBytes(folder + "/config", config);
+        if (resource) {
+            int fd = open((folder + "/resource0").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+            EXPECT_GE(fd, 0);
+            EXPECT_EQ(ftruncate(fd, 0x1000000), 0);
+            close(fd);
+        }
+        return folder;
     }
     static void Put(Bytes& bytes, size_t at, const Bytes& values)
     {
@@ -792,7 +803,7 @@ TEST_F(FakeCard, TheRealPathStartsUpThroughSysfs)
 {
     Outcome run = Start({"list"}, "", sysfs.c_str());
     EXPECT_EQ(run.status, 0);
-    EXPECT_TRUE(SameLines(run.out, {"0: NV28 (281) ,Vender ID=10DE ,Bus=1"}));
+    EXPECT_TRUE(SameLines(run.out, {"0: NV28 (281) ,Vender ID=10DE ,Bus=1    0000:01:00.0"}));
     EXPECT_EQ(run.err, "");
 
     run = Start({"info"}, "", sysfs.c_str());
@@ -813,22 +824,48 @@ TEST_F(FakeCard, TheRealPathStartsUpThroughSysfs)
     EXPECT_EQ(run.status, 2);
 }
 
-TEST_F(FakeCard, AnUnreachableWindowTouchesNothing)
+TEST_F(FakeCard, AnUnassignedWindowIsNamedAndNothingIsTouched)
 {
     ASSERT_EQ(rename((device + "/resource0").c_str(), Path("away").c_str()), 0);
     ASSERT_EQ(mkdir((device + "/resource0").c_str(), 0755), 0);
+    const char* named =
+        "NV28 (281) at 0000:01:00.0, not usable: window not assigned; boot with pci=realloc or move the card";
     Outcome run = Start({"--yes", "save", "backup.rom"}, "", sysfs.c_str());
     EXPECT_EQ(run.status, 3);
     EXPECT_EQ(run.out, "");
-    EXPECT_NE(run.err.find("resource0"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(named), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("no card was touched"), std::string::npos) << run.err;
-    // Listing needs no window.
-    EXPECT_EQ(Start({"list"}, "", sysfs.c_str()).status, 0);
+    // Named in the list too, not numbered, and never replaced by the virtual card.
+    run = Start({"list"}, "", sysfs.c_str());
+    EXPECT_TRUE(SameLines(run.out, {std::string("-: ") + named}));
+    EXPECT_EQ(run.err, "qzflash: no supported card found.\n");
+}
+
+TEST_F(FakeCard, ListShowsTheBootCardAndNamesTheUnusableOnes)
+{
+    AddCard("0000:02:00.0");
+    WriteText("sys/bus/pci/devices/0000:02:00.0/boot_vga", "1\n");
+    WriteText("sys/bus/pci/devices/0000:01:00.0/boot_vga", "0\n");
+    AddCard("0000:03:00.0");
+    WriteText("sys/bus/pci/devices/0000:03:00.0/power_state", "D3hot\n");
+    Outcome run = Start({"list"}, "", sysfs.c_str());
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(SameLines(run.out, {
+                                       "0: NV28 (281) ,Vender ID=10DE ,Bus=1    0000:01:00.0",
+                                       "1: NV28 (281) ,Vender ID=10DE ,Bus=2    0000:02:00.0, boot VGA (drives the console)",
+                                       "-: NV28 (281) at 0000:03:00.0, not usable: power state D3hot, not D0",
+                                   }));
+    // The unusable card is not a card to choose.
+    run = Start({"--card", "2", "info"}, "", sysfs.c_str());
+    EXPECT_EQ(run.status, 2);
 }
 
 TEST_F(FakeCard, CtrlCEndsTheRunWithTheSwitchPutBack)
 {
     Image("new.rom", 0x0281, "04.28.21.00");
+    // Runtime power management may put the card to sleep: held off for the run.
+    ASSERT_EQ(mkdir((device + "/power").c_str(), 0755), 0);
+    WriteText("sys/bus/pci/devices/0000:01:00.0/power/control", "auto\n");
     pid_t child = 0;
     Start({"--yes", "update", "new.rom"}, "", sysfs.c_str(), &child);
     // Wait for the first write to the card, then interrupt.
@@ -838,6 +875,7 @@ TEST_F(FakeCard, CtrlCEndsTheRunWithTheSwitchPutBack)
         wrote = ReadAll(Path("stderr.txt")).find("display output may stop") != std::string::npos;
     }
     EXPECT_TRUE(wrote);
+    EXPECT_EQ(ReadAll(device + "/power/control"), "on");
     usleep(100000);
     ASSERT_EQ(kill(child, SIGINT), 0);
     Outcome run = Finish(child);
@@ -845,6 +883,7 @@ TEST_F(FakeCard, CtrlCEndsTheRunWithTheSwitchPutBack)
     EXPECT_NE(run.err.find("stopped by a signal; the card's ROM access switch was put back."), std::string::npos)
         << run.err;
     EXPECT_EQ(ByteAt(0x1850), 0x01);
+    EXPECT_EQ(ReadAll(device + "/power/control"), "auto");
 }
 
 TEST_F(FakeCard, WithoutASupportedCardTheBuiltInMachineRuns)
