@@ -576,8 +576,9 @@ void SysfsDriverPutBack()
             // mastering; the decoding bits stay on until written back.
             SysfsWriteAttribute(card.enablePath, "0");
             uint16_t command = 0;
-            if (ReadCommand(card, &command) && (command & CommandBits) != (card.originalCommand & CommandBits))
-                WriteCommand(card, static_cast<uint16_t>((command & ~CommandBits) | (card.originalCommand & CommandBits)));
+            uint16_t original = card.originalCommand & CommandBits;
+            if (ReadCommand(card, &command) && (command & CommandBits) != original)
+                WriteCommand(card, static_cast<uint16_t>((command & ~CommandBits) | original));
             card.decodingTurnedOn = 0;
         }
         if (card.keptAwake) {

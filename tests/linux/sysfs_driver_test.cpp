@@ -187,6 +187,45 @@ protected:
         return SysfsDriverControl(IOCTL_PCI_CONFIG, &request, inputLength, out, PciConfigOutputSize, &returned);
     }
 
+    // A child that starts the driver, opens card 1's switch and programs byte
+    // after byte, as a flash does, until a signal ends it. Returns once the
+    // switch is open; -1 when the child could not start.
+    pid_t FlashingChild()
+    {
+        int ready[2];
+        if (pipe(ready) != 0)
+            return -1;
+        pid_t child = fork();
+        if (child == 0) {
+            close(ready[0]);
+            char error[1024];
+            if (!SysfsDriverStart(root.c_str(), true, error, sizeof error))
+                _exit(3);
+            SysfsDriverInstallSignalHandlers();
+            MemAccessRequest open = {1, Window1 + 0x1850, 0, 0, 1};
+            uint32_t scratch = 0;
+            SysfsDriverControl(IOCTL_MEM_WRITE, &open, sizeof open, &scratch, 1, 0);
+            ssize_t ignored = write(ready[1], "x", 1);
+            (void)ignored;
+            for (uint32_t i = 0;; i = (i + 1) % 0x10000) {
+                MemAccessRequest program = {1, Window1 + 0x300000 + i, 0, i & 0xFF, 1};
+                SysfsDriverControl(IOCTL_MEM_WRITE, &program, sizeof program, &scratch, 1, 0);
+            }
+        }
+        close(ready[1]);
+        char byte = 0;
+        bool started = read(ready[0], &byte, 1) == 1;
+        close(ready[0]);
+        return started ? child : -1;
+    }
+    // True when the child died of `signalNumber` sent now.
+    static bool Kill(pid_t child, int signalNumber)
+    {
+        int status = 0;
+        return kill(child, signalNumber) == 0 && waitpid(child, &status, 0) == child && WIFSIGNALED(status) &&
+               WTERMSIG(status) == signalNumber;
+    }
+
     std::string root;
     std::string lastError;
 };
@@ -456,37 +495,11 @@ TEST_F(FakeSysfs, ASignalDuringAWriteClosesTheSwitchBeforeTheProgramDies)
     std::string r1 = Resource("0000:01:00.0");
     for (int signalNumber : {SIGINT, SIGTERM}) {
         PutFileBytes(r1, 0x1850, {0x01});
-        int ready[2];
-        ASSERT_EQ(pipe(ready), 0);
-        pid_t child = fork();
-        if (child == 0) {
-            close(ready[0]);
-            char error[1024];
-            if (!SysfsDriverStart(root.c_str(), true, error, sizeof error))
-                _exit(3);
-            SysfsDriverInstallSignalHandlers();
-            // Open the switch and program byte after byte, as a flash does.
-            MemAccessRequest open = {1, Window1 + 0x1850, 0, 0, 1};
-            uint32_t scratch = 0;
-            SysfsDriverControl(IOCTL_MEM_WRITE, &open, sizeof open, &scratch, 1, 0);
-            ssize_t ignored = write(ready[1], "x", 1);
-            (void)ignored;
-            for (uint32_t i = 0;; i = (i + 1) % 0x10000) {
-                MemAccessRequest program = {1, Window1 + 0x300000 + i, 0, i & 0xFF, 1};
-                SysfsDriverControl(IOCTL_MEM_WRITE, &program, sizeof program, &scratch, 1, 0);
-            }
-        }
-        close(ready[1]);
-        char byte = 0;
-        ASSERT_EQ(read(ready[0], &byte, 1), 1);
-        close(ready[0]);
+        pid_t child = FlashingChild();
+        ASSERT_GT(child, 0);
         EXPECT_EQ(FileBytes(r1, 0x1850, 1), (std::vector<uint8_t>{0x00}));   // open while writing
         usleep(20000);
-        ASSERT_EQ(kill(child, signalNumber), 0);
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "signal " << signalNumber;
-        EXPECT_EQ(WTERMSIG(status), signalNumber);
+        EXPECT_TRUE(Kill(child, signalNumber)) << "signal " << signalNumber;
         EXPECT_EQ(FileBytes(r1, 0x1850, 1), (std::vector<uint8_t>{0x01})) << "signal " << signalNumber;
     }
 }
@@ -583,36 +596,10 @@ TEST_F(Unstarted, DecodingIsOnForTheRunAndOffAgainHoweverItEnds)
             EXPECT_EQ(SysfsDriverCardCount(), 0);
             Refusal = 0;
         } else {
-            int ready[2];
-            ASSERT_EQ(pipe(ready), 0);
-            pid_t child = fork();
-            if (child == 0) {
-                close(ready[0]);
-                char error[1024];
-                if (!SysfsDriverStart(root.c_str(), true, error, sizeof error))
-                    _exit(3);
-                SysfsDriverInstallSignalHandlers();
-                MemAccessRequest open = {1, Window1 + 0x1850, 0, 0, 1};
-                uint32_t scratch = 0;
-                SysfsDriverControl(IOCTL_MEM_WRITE, &open, sizeof open, &scratch, 1, 0);
-                ssize_t ignored = write(ready[1], "x", 1);
-                (void)ignored;
-                for (uint32_t i = 0;; i = (i + 1) % 0x10000) {
-                    MemAccessRequest program = {1, Window1 + 0x300000 + i, 0, i & 0xFF, 1};
-                    SysfsDriverControl(IOCTL_MEM_WRITE, &program, sizeof program, &scratch, 1, 0);
-                }
-            }
-            close(ready[1]);
-            char byte = 0;
-            ASSERT_EQ(read(ready[0], &byte, 1), 1);
-            close(ready[0]);
+            pid_t child = FlashingChild();
+            ASSERT_GT(child, 0);
             EXPECT_EQ(Settings("0000:01:00.0"), during);
-            int signalNumber = ending == Interrupt ? SIGINT : SIGTERM;
-            ASSERT_EQ(kill(child, signalNumber), 0);
-            int status = 0;
-            ASSERT_EQ(waitpid(child, &status, 0), child);
-            ASSERT_TRUE(WIFSIGNALED(status));
-            EXPECT_EQ(WTERMSIG(status), signalNumber);
+            EXPECT_TRUE(Kill(child, ending == Interrupt ? SIGINT : SIGTERM));
         }
         EXPECT_EQ(Settings("0000:01:00.0"), before);
         EXPECT_EQ(FileBytes(Resource("0000:01:00.0"), 0x1850, 1), (std::vector<uint8_t>{0x01}));
@@ -650,8 +637,8 @@ TEST_F(Unstarted, UnusableCardsAreNamedNotNumberedAndNotTouched)
         std::string reason;
     };
     const std::string unassigned = SysfsWindowNotAssigned;
-    const std::string unbind =
-        "held by the kernel driver nouveau; unbind it first: echo 0000:03:00.0 > " + root + "/bus/pci/drivers/nouveau/unbind";
+    const std::string unbind = "held by the kernel driver nouveau; unbind it first: echo 0000:03:00.0 > " + root +
+                               "/bus/pci/drivers/nouveau/unbind";
     const Row rows[] = {
         {"0000:03:00.0", 0x00000008, SysfsWindowSize, 0, false, 0, unassigned},
         {"0000:03:00.0", 0xE8000000, 0x100000, 0, false, 0, unassigned},
@@ -662,8 +649,10 @@ TEST_F(Unstarted, UnusableCardsAreNamedNotNumberedAndNotTouched)
         {"0000:03:00.0", 0xE8000000, SysfsWindowSize, "D0", false, "nouveau", unbind},
         {"0000:05:00.0", 0xE8000000, SysfsWindowSize, 0, false, 0,
          "on bus 05; cards are looked for on buses 00 to 03 only"},
-        {"0000:00:05.2", 0xE8000000, SysfsWindowSize, 0, false, 0, "function 2; only functions 0 and 1 can be reached"},
-        {"0001:01:00.0", 0xE8000000, SysfsWindowSize, 0, false, 0, "in PCI domain 0001; only domain 0000 can be reached"},
+        {"0000:00:05.2", 0xE8000000, SysfsWindowSize, 0, false, 0,
+         "function 2; only functions 0 and 1 can be reached"},
+        {"0001:01:00.0", 0xE8000000, SysfsWindowSize, 0, false, 0,
+         "in PCI domain 0001; only domain 0000 can be reached"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.reason);

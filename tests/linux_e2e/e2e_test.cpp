@@ -852,7 +852,8 @@ TEST_F(FakeCard, ListShowsTheBootCardAndNamesTheUnusableOnes)
     EXPECT_EQ(run.status, 0);
     EXPECT_TRUE(SameLines(run.out, {
                                        "0: NV28 (281) ,Vender ID=10DE ,Bus=1    0000:01:00.0",
-                                       "1: NV28 (281) ,Vender ID=10DE ,Bus=2    0000:02:00.0, boot VGA (drives the console)",
+                                       "1: NV28 (281) ,Vender ID=10DE ,Bus=2    0000:02:00.0, "
+                                       "boot VGA (drives the console)",
                                        "-: NV28 (281) at 0000:03:00.0, not usable: power state D3hot, not D0",
                                    }));
     // The unusable card is not a card to choose.
