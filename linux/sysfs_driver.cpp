@@ -289,7 +289,7 @@ bool ReadCommand(const SysfsCard& card, uint16_t* command)
     int fd = open(card.configPath, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    uint8_t bytes[2];
+    uint8_t bytes[2] = {0, 0};
     bool ok = pread(fd, bytes, sizeof bytes, CommandOffset) == sizeof bytes;
     close(fd);
     *command = static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
