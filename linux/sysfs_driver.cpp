@@ -161,12 +161,11 @@ bool WindowAssigned(const char* device, const uint8_t* config)
     char path[PathSize];
     struct stat info;
     return (Le32(config + 0x10) & 0xFF000000u) != 0 && DevicePath(device, "resource0", path) &&
-           stat(path, &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= static_cast<off_t>(SysfsWindowSize);
+        stat(path, &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= static_cast<off_t>(SysfsWindowSize);
 }
 
 // Why a supported card cannot be worked on, into `reason`; "" when it can.
-void JudgeCard(const char* name, const PciAddress& at, const uint8_t* config, bool answers, char* reason,
-               size_t size)
+void JudgeCard(const char* name, const PciAddress& at, const uint8_t* config, bool answers, char* reason, size_t size)
 {
     reason[0] = 0;
     char text[64];
@@ -317,8 +316,10 @@ bool TurnDecodingOn(SysfsCard* card, char* error, size_t errorSize)
     int failed = SysfsWriteAttribute(card->enablePath, "1");
     if (failed) {
         card->decodingTurnedOn = 0;
-        int n = snprintf(error, errorSize, "memory decoding of %s is off (no driver has started the card) and "
-                         "must be turned on: ", card->name);
+        int n = snprintf(error, errorSize,
+                         "memory decoding of %s is off (no driver has started the card) and "
+                         "must be turned on: ",
+                         card->name);
         if (n > 0 && static_cast<size_t>(n) < errorSize)
             RefusalText("write", card->enablePath, failed, error + n, errorSize - n);
         return false;
@@ -331,8 +332,7 @@ bool TurnDecodingOn(SysfsCard* card, char* error, size_t errorSize)
     }
     char text[160];
     snprintf(text, sizeof text,
-             "memory decoding of %s was off (no driver has started the card); it is on for this run only.",
-             card->name);
+             "memory decoding of %s was off (no driver has started the card); it is on for this run only.", card->name);
     Notice(text);
     return true;
 }
@@ -342,7 +342,7 @@ bool KeepAwake(SysfsCard* card, char* error, size_t errorSize)
 {
     char mode[16];
     if (!ReadTextFile(card->controlPath, mode, sizeof mode) || strcmp(mode, "auto") != 0)
-        return true;   // no runtime power management here, or already held on
+        return true;  // no runtime power management here, or already held on
     card->keptAwake = 1;
     __atomic_signal_fence(__ATOMIC_SEQ_CST);
     int failed = SysfsWriteAttribute(card->controlPath, "on");
@@ -509,7 +509,7 @@ bool SysfsDriverStart(const char* root, bool mapWindows, char* error, size_t err
             if (UnusableCount >= SysfsMaxCards)
                 continue;
             SysfsUnusableCard& card = Unusable[UnusableCount++];
-            memcpy(card.name, name, strlen(name) + 1);   // ParseAddress took only names that fit
+            memcpy(card.name, name, strlen(name) + 1);  // ParseAddress took only names that fit
             card.vendorId = vendorId;
             card.deviceId = deviceId;
             card.hidden = at.domain == 0 && at.function <= 1;

@@ -38,11 +38,11 @@ struct SysfsCard {
     // they were when the window was mapped, and whether the run wrote them.
     uint32_t original[SysfsGuardedCount];
     volatile sig_atomic_t written[SysfsGuardedCount];
-    bool bootVga;                 // the card the firmware started: it drives the console
+    bool bootVga;  // the card the firmware started: it drives the console
     // A card no driver has started may have memory decoding off; the run turns
     // it on through `enable` and keeps runtime power management from putting
     // the card to sleep through power/control, and puts both back at the end.
-    uint16_t originalCommand;     // configuration offset 4 as found
+    uint16_t originalCommand;  // configuration offset 4 as found
     volatile sig_atomic_t decodingTurnedOn;
     volatile sig_atomic_t keptAwake;
     char configPath[SysfsPathSize];
@@ -52,10 +52,10 @@ struct SysfsCard {
 
 // A supported card that was seen and cannot be worked on.
 struct SysfsUnusableCard {
-    char name[24];                // "0000:03:00.0"
+    char name[24];  // "0000:03:00.0"
     uint16_t vendorId;
     uint16_t deviceId;
-    bool hidden;                  // configuration requests could name it: they fail for it
+    bool hidden;  // configuration requests could name it: they fail for it
     uint8_t bus;
     uint8_t slot;
     char reason[SysfsReasonSize];

@@ -223,7 +223,7 @@ protected:
     {
         int status = 0;
         return kill(child, signalNumber) == 0 && waitpid(child, &status, 0) == child && WIFSIGNALED(status) &&
-               WTERMSIG(status) == signalNumber;
+            WTERMSIG(status) == signalNumber;
     }
 
     std::string root;
@@ -565,7 +565,7 @@ protected:
         char command[8];
         snprintf(command, sizeof command, "%04x", Command(device));
         return std::string("command ") + command + ", enable " + Text(device, "enable") + ", control " +
-               Text(device, "power/control");
+            Text(device, "power/control");
     }
 };
 
@@ -631,14 +631,14 @@ TEST_F(Unstarted, UnusableCardsAreNamedNotNumberedAndNotTouched)
         const char* name;
         uint32_t bar0;
         size_t resource;
-        const char* powerState;   // 0: the kernel shows none
-        bool allOnes;             // the card does not answer
-        const char* driver;       // bound kernel driver, or 0
+        const char* powerState;  // 0: the kernel shows none
+        bool allOnes;            // the card does not answer
+        const char* driver;      // bound kernel driver, or 0
         std::string reason;
     };
     const std::string unassigned = SysfsWindowNotAssigned;
     const std::string unbind = "held by the kernel driver nouveau; unbind it first: echo 0000:03:00.0 > " + root +
-                               "/bus/pci/drivers/nouveau/unbind";
+        "/bus/pci/drivers/nouveau/unbind";
     const Row rows[] = {
         {"0000:03:00.0", 0x00000008, SysfsWindowSize, 0, false, 0, unassigned},
         {"0000:03:00.0", 0xE8000000, 0x100000, 0, false, 0, unassigned},
@@ -649,8 +649,7 @@ TEST_F(Unstarted, UnusableCardsAreNamedNotNumberedAndNotTouched)
         {"0000:03:00.0", 0xE8000000, SysfsWindowSize, "D0", false, "nouveau", unbind},
         {"0000:05:00.0", 0xE8000000, SysfsWindowSize, 0, false, 0,
          "on bus 05; cards are looked for on buses 00 to 03 only"},
-        {"0000:00:05.2", 0xE8000000, SysfsWindowSize, 0, false, 0,
-         "function 2; only functions 0 and 1 can be reached"},
+        {"0000:00:05.2", 0xE8000000, SysfsWindowSize, 0, false, 0, "function 2; only functions 0 and 1 can be reached"},
         {"0001:01:00.0", 0xE8000000, SysfsWindowSize, 0, false, 0,
          "in PCI domain 0001; only domain 0000 can be reached"},
     };

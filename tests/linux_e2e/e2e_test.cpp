@@ -764,9 +764,9 @@ protected:
         std::string folder = sysfs + "/bus/pci/devices/" + name;
         EXPECT_EQ(system(("mkdir -p '" + folder + "'").c_str()), 0);
         Bytes config(256, 0);
-        Put(config, 0, {0xDE, 0x10, 0x81, 0x02});           // 10DE:0281
-        Put(config, 4, {0x07, 0x00});                       // I/O, memory, bus master
-        Put(config, 0x10, {0x08, 0x00, 0x00, 0xE3});        // BAR0 0xE3000008
+        Put(config, 0, {0xDE, 0x10, 0x81, 0x02});     // 10DE:0281
+        Put(config, 4, {0x07, 0x00});                 // I/O, memory, bus master
+        Put(config, 0x10, {0x08, 0x00, 0x00, 0xE3});  // BAR0 0xE3000008
         WriteBytes(folder + "/config", config);
         if (resource) {
             int fd = open((folder + "/resource0").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
