@@ -151,7 +151,12 @@ bool BoundDriver(const char* device, char* driver, size_t size)
         return false;
     target[n] = 0;
     const char* base = strrchr(target, '/');
-    snprintf(driver, size, "%s", base ? base + 1 : target);
+    base = base ? base + 1 : target;
+    size_t length = strlen(base);
+    if (length >= size)
+        length = size - 1;
+    memcpy(driver, base, length);
+    driver[length] = 0;
     return true;
 }
 

@@ -22,7 +22,7 @@
 #include "linux/backend.h"
 
 enum : uint32_t { SysfsWindowSize = 0x1000000 };   // BAR0's 16 MiB
-enum { SysfsMaxCards = 8, SysfsGuardedCount = 2, SysfsPathSize = 512, SysfsReasonSize = 320 };
+enum { SysfsMaxCards = 8, SysfsGuardedCount = 2, SysfsPathSize = 512, SysfsReasonSize = 768 };
 
 struct SysfsCard {
     uint8_t bus;
