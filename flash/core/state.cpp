@@ -15,3 +15,4 @@ uint32_t ImageLength;
 bool ImageLoaded;
 char FilePath[PathBufferSize];
 bool MainWindowAlive;
+volatile sig_atomic_t FlashPartTouched;

@@ -1,6 +1,7 @@
 // Program-wide state of QZFlash: plain variables that live for the whole run
 // and start zero or empty.
 #pragma once
+#include <signal.h>
 #include <stdint.h>
 #include "platform/ui.h"
 
@@ -26,3 +27,7 @@ extern char FilePath[PathBufferSize];
 // True from the start of the start-up sequence until the main window is
 // destroyed.
 extern bool MainWindowAlive;
+// Set when an erase cycle goes to the flash part; a front end that reports
+// per command clears it first. A write that fails with it set may have left
+// the part erased or half-written. Also read by signal handlers.
+extern volatile sig_atomic_t FlashPartTouched;

@@ -205,6 +205,7 @@ bool EraseFlash()
         UiReleaseDC(MainWindow, dc);
         return false;
     }
+    FlashPartTouched = 1;
     switch (FlashInterface) {
     case InterfaceParallel:
         ParallelChipErase();
