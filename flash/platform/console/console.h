@@ -21,9 +21,13 @@ extern FILE* ConsoleIn;      // answers to questions (stdin)
 
 // ---- answers set by the front end ----
 
-// Every question (Confirm, replacing a file, the dual-BIOS restore offer) is
-// answered OK without asking.
+// Every question of a command (Confirm, replacing a file) is answered OK
+// without asking.
 extern bool ConsoleAssumeYes;
+// The start-up offer to restore ROM 1 from ROM 2 belongs to no command, so
+// ConsoleAssumeYes leaves it alone: set, it is taken without asking;
+// otherwise it is asked at a terminal only and declined anywhere else.
+extern bool ConsoleTakeRestoreOffer;
 // The card chosen on the command line instead of the selection dialog; -1 asks.
 extern int ConsoleCardChoice;
 // The name the next file dialog returns; 0 makes it a cancelled dialog. Used
@@ -36,6 +40,17 @@ extern ConsoleProgressMode ConsoleProgress;
 // Status lines are kept back while the window has not been shown: an
 // unattended start shows them only when the restore offer is taken.
 extern bool ConsoleHoldStatus;
+
+// The image file the front end has read and checked for the next update:
+// the next FileOpenRead reads these bytes instead of reopening a file that
+// may have changed since; with `bytes` 0, or another path, that open fails.
+// Used once: the open clears it.
+struct ConsoleHandedImage {
+    const char* path;
+    const uint8_t* bytes;
+    uint32_t length;
+};
+extern ConsoleHandedImage ConsoleImageChoice;
 
 // Set by the front end when a driver for the card is built into the program:
 // the driver file the start-up looks for beside the program then "exists".
@@ -53,7 +68,11 @@ struct ConsoleRecord {
     uint32_t restoreMessages;     // restore requests from the dual-BIOS dialog
     uint32_t declinedBeforeRestore;   // `declined` when the last one came
     bool selectionCancelled;      // the card selection dialog was cancelled
+    bool offerDeclined;           // the start-up offer to restore ROM 1 was declined
     bool quitPosted;
+    // The last file operation that failed: its path and errno (0: none).
+    int fileError;
+    char fileErrorPath[512];
 };
 extern ConsoleRecord ConsoleSeen;
 
@@ -72,6 +91,8 @@ void ConsolePrintLine(const char* text);
 // no. The answer taken is echoed unless it was typed on a terminal. Counts
 // refusals.
 bool ConsoleAsk(const char* yesWord, const char* noWord);
+// The same for the start-up restore offer (see ConsoleTakeRestoreOffer).
+bool ConsoleAskRestoreOffer(const char* yesWord, const char* noWord);
 
 // One line of input without its newline; false at the end of input.
 bool ConsoleReadAnswer(char* line, size_t size);

@@ -124,7 +124,9 @@ void RunDualBios(ConsoleDialog* dialog, DialogCommandHandler onCommand)
     for (const char* text : DualBiosTexts)
         PrintIndented(text);
     while (!dialog->ended && MainWindowAlive) {
-        bool ok = ConsoleAsk("OK", "Cancel");
+        bool ok = ConsoleAskRestoreOffer("OK", "Cancel");
+        if (!ok)
+            ConsoleSeen.offerDeclined = true;
         onCommand(dialog, ok ? DialogIdOk : DialogIdCancel);
     }
 }

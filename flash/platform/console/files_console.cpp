@@ -1,5 +1,9 @@
-// Image files through the C library.
+// Image files through the C library; the update's image as the front end
+// handed it over. A failed operation is noted with its errno, for the front
+// end to name beside the program's own text.
+#include <errno.h>
 #include <stdio.h>
+#include <string.h>
 #include <strings.h>
 #include <unistd.h>
 
@@ -9,9 +13,31 @@
 
 namespace {
 
+// The handed-over image, read like a file.
+struct HandedFile {
+    const uint8_t* bytes;
+    uint32_t length;
+    uint32_t at;
+} Handed;
+const FileHandle HandedHandle = reinterpret_cast<FileHandle>(&Handed);
+
+// The file last opened, for the note of a later write or close that fails.
+char OpenedPath[sizeof ConsoleSeen.fileErrorPath];
+
 FILE* AsFile(FileHandle file)
 {
     return reinterpret_cast<FILE*>(file);
+}
+
+void NoteOpened(const char* path)
+{
+    snprintf(OpenedPath, sizeof OpenedPath, "%s", path);
+}
+
+void NoteFailure(const char* path, int error)
+{
+    ConsoleSeen.fileError = error != 0 ? error : EIO;
+    snprintf(ConsoleSeen.fileErrorPath, sizeof ConsoleSeen.fileErrorPath, "%s", path);
 }
 
 const char* NamePart(const char* path)
@@ -37,29 +63,65 @@ bool FileExists(const char* path)
 
 FileHandle FileOpenRead(const char* path)
 {
-    return reinterpret_cast<FileHandle>(fopen(path, "rb"));
+    if (ConsoleImageChoice.path) {
+        // The image was read and checked before the flow ran; the file is
+        // never opened a second time.
+        ConsoleHandedImage image = ConsoleImageChoice;
+        ConsoleImageChoice = ConsoleHandedImage{};
+        if (!image.bytes || strcmp(image.path, path) != 0)
+            return 0;
+        Handed = HandedFile{image.bytes, image.length, 0};
+        return HandedHandle;
+    }
+    FILE* file = fopen(path, "rb");
+    if (file)
+        NoteOpened(path);
+    else
+        NoteFailure(path, errno);
+    return reinterpret_cast<FileHandle>(file);
 }
 
 FileHandle FileCreate(const char* path)
 {
-    return reinterpret_cast<FileHandle>(fopen(path, "wb"));
+    FILE* file = fopen(path, "wb");
+    if (file)
+        NoteOpened(path);
+    else
+        NoteFailure(path, errno);
+    return reinterpret_cast<FileHandle>(file);
 }
 
 bool FileRead(FileHandle file, void* buffer, uint32_t length, uint32_t* done)
 {
+    if (file == HandedHandle) {
+        uint32_t left = Handed.length - Handed.at;
+        *done = length < left ? length : left;
+        memcpy(buffer, Handed.bytes + Handed.at, *done);
+        Handed.at += *done;
+        return true;
+    }
     *done = static_cast<uint32_t>(fread(buffer, 1, length, AsFile(file)));
     return !ferror(AsFile(file));
 }
 
 bool FileWrite(FileHandle file, const void* buffer, uint32_t length, uint32_t* done)
 {
+    errno = 0;
     *done = static_cast<uint32_t>(fwrite(buffer, 1, length, AsFile(file)));
+    if (*done != length)
+        NoteFailure(OpenedPath, errno);
     return *done == length;
 }
 
 bool FileClose(FileHandle file)
 {
-    return fclose(AsFile(file)) == 0;
+    if (file == HandedHandle)
+        return true;
+    errno = 0;
+    if (fclose(AsFile(file)) == 0)
+        return true;
+    NoteFailure(OpenedPath, errno);
+    return false;
 }
 
 bool FileDelete(const char* path)

@@ -15,6 +15,8 @@ FILE* ConsoleOut;
 FILE* ConsoleErr;
 FILE* ConsoleIn;
 bool ConsoleAssumeYes;
+bool ConsoleTakeRestoreOffer;
+ConsoleHandedImage ConsoleImageChoice;
 int ConsoleCardChoice = -1;
 const char* ConsoleFileChoice;
 ConsoleProgressMode ConsoleProgress = ConsoleProgressAuto;
@@ -179,15 +181,20 @@ bool ConsoleAnswerEchoed()
     return IsTerminal(In());
 }
 
-bool ConsoleAsk(const char* yesWord, const char* noWord)
+namespace {
+
+enum Preset { AskIt, PresetNo, PresetYes };
+
+// Asks, or takes the preset answer and shows it with `why`.
+bool Ask(const char* yesWord, const char* noWord, Preset preset, const char* why)
 {
     ClearBar();
     FILE* out = Out();
     fprintf(out, "%s or %s? ", yesWord, noWord);
     bool yes = false;
-    if (ConsoleAssumeYes) {
-        yes = true;
-        fprintf(out, "%s (--yes)\n", yesWord);
+    if (preset != AskIt) {
+        yes = preset == PresetYes;
+        fprintf(out, "%s (%s)\n", yes ? yesWord : noWord, why);
     } else {
         char line[128];
         bool got = ConsoleReadAnswer(line, sizeof line);
@@ -202,6 +209,24 @@ bool ConsoleAsk(const char* yesWord, const char* noWord)
     if (!yes)
         ++ConsoleSeen.declined;
     return yes;
+}
+
+}  // namespace
+
+bool ConsoleAsk(const char* yesWord, const char* noWord)
+{
+    return Ask(yesWord, noWord, ConsoleAssumeYes ? PresetYes : AskIt, "--yes");
+}
+
+bool ConsoleAskRestoreOffer(const char* yesWord, const char* noWord)
+{
+    if (ConsoleTakeRestoreOffer)
+        return Ask(yesWord, noWord, PresetYes, "--accept-restore-offer");
+    // A rewrite of the BIOS the board did not boot from is never taken by a
+    // script that did not name it.
+    if (!IsTerminal(In()))
+        return Ask(yesWord, noWord, PresetNo, "not at a terminal; --accept-restore-offer takes it");
+    return Ask(yesWord, noWord, AskIt, 0);
 }
 
 int UiMessageBox(WindowHandle, const char* text, const char* caption, uint32_t type)
