@@ -3,6 +3,7 @@
 // named on the command line, each the very flow the window's menu runs.
 #include "linux/front_end.h"
 
+#include <errno.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -16,6 +17,9 @@
 #include "hw/driver_setup.h"
 #include "hw/hw.h"
 #include "linux/backend.h"
+#include "linux/image_file.h"
+#include "linux/run_locks.h"
+#include "linux/stop_signals.h"
 #include "linux/sysfs_driver.h"
 #include "linux/virtual_backend.h"
 #include "platform/console/console.h"
@@ -61,6 +65,8 @@ struct Options {
     const char* profile;
     int card;
     bool yes;
+    bool acceptRestoreOffer;
+    bool force;
     bool autoMode;
     bool noWait;
     ConsoleProgressMode progress;
@@ -103,10 +109,21 @@ const char HelpText[] =
     "    off through \"power/control\"; both are put back at the end, also on\n"
     "    Ctrl-C.\n"
     "\n"
-    "    On a machine without a supported card, and with --virtual, qzflash runs\n"
-    "    on the virtual card instead: a built-in machine with three cards (card 1\n"
-    "    is a dual-BIOS board booted from its second BIOS), or the machine a\n"
-    "    profile describes.\n"
+    "    With --virtual, qzflash runs on the virtual card instead: a built-in\n"
+    "    machine with three cards (card 1 is a dual-BIOS board booted from its\n"
+    "    second BIOS), or the machine a profile describes. Without --virtual it\n"
+    "    never does: on a machine without a supported card the commands end\n"
+    "    with status 3.\n"
+    "\n"
+    "    One run at a time works on a card: before it changes anything on a card\n"
+    "    or reads its registers, a run locks every card it maps (by its\n"
+    "    resource0), or the profile it runs on, and holds the lock to its end. A\n"
+    "    second run is refused at once.\n"
+    "\n"
+    "    \"update\" reads the image file before anything reaches the card and\n"
+    "    writes exactly the bytes it read: a regular file that does not change\n"
+    "    while it is read, whose image (as long as its header says) sums to 0\n"
+    "    modulo 256, as a system BIOS requires to run it.\n"
     "\n"
     "COMMANDS\n"
     "    list          Print the supported cards found, one card-selection line\n"
@@ -123,23 +140,30 @@ const char HelpText[] =
     "                  image made for the card, restore it. Files go to DIR\n"
     "                  (default: a new folder in $TMPDIR or /tmp).\n"
     "\n"
-    "    Without a command qzflash runs \"demo\" on the built-in machine and\n"
-    "    \"info\" elsewhere. Commands share one start-up; the first one that fails\n"
-    "    ends the run.\n"
+    "    Without a command qzflash runs \"info\", or \"demo\" on the built-in\n"
+    "    machine; on a machine without a supported card it shows the demo on the\n"
+    "    built-in virtual card and says so. Commands share one start-up; the\n"
+    "    first one that fails ends the run.\n"
     "\n"
     "OPTIONS\n"
     "    --virtual [PROFILE]  Run on the virtual card: the machine PROFILE\n"
     "                         describes, or the built-in machine. The flash\n"
     "                         parts' files are written back when the run ends.\n"
     "    --card N             Work on card N of \"list\" instead of asking.\n"
-    "    -y, --yes            Answer OK / Yes to every question: the flash\n"
-    "                         confirmation, replacing an existing file, and the\n"
-    "                         offer to restore a board booted from its second\n"
-    "                         BIOS.\n"
+    "    -y, --yes            Answer OK / Yes to the questions of the commands\n"
+    "                         given: the flash confirmation and replacing an\n"
+    "                         existing file.\n"
+    "    --accept-restore-offer\n"
+    "                         Take the start-up offer to restore ROM 1 from ROM 2\n"
+    "                         on a board booted from its second BIOS. Without it\n"
+    "                         the offer is asked at a terminal and declined\n"
+    "                         anywhere else.\n"
+    "    --force              Write an image whose checksum is wrong.\n"
     "    -A                   Unattended start, as the Windows program's \"-A\":\n"
     "                         no start-up messages, and the program ends after\n"
     "                         the start-up unless the board booted from its\n"
-    "                         second BIOS; the restore offer is then asked.\n"
+    "                         second BIOS; the restore offer then comes (see\n"
+    "                         --accept-restore-offer).\n"
     "                         Takes no command.\n"
     "    --no-wait            Virtual card only: waits pass in the card's own\n"
     "                         time instead of real time.\n"
@@ -166,12 +190,21 @@ const char HelpText[] =
     "\n"
     "EXIT STATUS\n"
     "    0       start-up and every command succeeded\n"
-    "    1       start-up or a command failed; its message says why\n"
+    "    1       start-up or a command failed before the flash part was erased\n"
+    "            (a refused image, a file that cannot be read or written); its\n"
+    "            message says why\n"
     "    2       wrong arguments\n"
-    "    3       the cards cannot be reached (root, lockdown) or the profile is\n"
-    "            unusable; nothing was written\n"
-    "    4       a question was answered Cancel or No\n"
-    "    128+N   stopped by signal N; the card's registers were put back first\n"
+    "    3       nothing to work on, nothing was written: no supported card (and\n"
+    "            no --virtual), the cards cannot be reached (root, lockdown),\n"
+    "            another run is using the card or the profile, or the profile is\n"
+    "            unusable\n"
+    "    4       a question was answered Cancel or No (the start-up offer to\n"
+    "            restore ROM 1 too, in a run without a command other than info)\n"
+    "    5       a command failed after the flash part was erased or written:\n"
+    "            the card may not boot. Do not reboot; update again, or write\n"
+    "            the backup back (on a dual-BIOS board, \"restore\")\n"
+    "    128+N   stopped by signal N; the card's registers were put back first,\n"
+    "            and stderr says when the part was left erased or half-written\n"
     "\n"
     "ENVIRONMENT\n"
     "    QZFLASH_SYSFS  Where sysfs is mounted (default /sys).\n"
@@ -182,7 +215,7 @@ const char HelpText[] =
     "                   Example machine profiles for --virtual, with README.md.\n"
     "\n"
     "EXAMPLES\n"
-    "    qzflash --virtual --yes demo\n"
+    "    qzflash --virtual --yes --accept-restore-offer demo\n"
     "    sudo qzflash save backup.rom\n"
     "    sudo qzflash --card 0 update new.rom\n";
 
@@ -264,6 +297,10 @@ int ParseArguments(int argc, char** argv, Options* options, int* status)
             }
         } else if (strcmp(arg, "--yes") == 0 || strcmp(arg, "-y") == 0) {
             options->yes = true;
+        } else if (strcmp(arg, "--accept-restore-offer") == 0) {
+            options->acceptRestoreOffer = true;
+        } else if (strcmp(arg, "--force") == 0) {
+            options->force = true;
         } else if (strcmp(arg, "--no-wait") == 0) {
             options->noWait = true;
         } else if (strncmp(arg, "--progress=", 11) == 0) {
@@ -348,9 +385,29 @@ const char* SysfsRoot()
     return root && root[0] ? root : "/sys";
 }
 
-// Chooses and brings up what answers the driver requests. ExitOk or the
-// status to end with.
-int StartBackend(const Options& options, bool mapWindows)
+// Without --virtual no command runs on the virtual card in a real card's
+// place: the run ends here, before anything is touched.
+int NoSupportedCard()
+{
+    TellUnusableCards(stderr, "qzflash: ");
+    Complain("no supported card found; no card was touched.");
+    fputs("To try the program on the built-in virtual card, add --virtual (see \"qzflash --help\").\n", stderr);
+    return ExitEnvironment;
+}
+
+// Plain "qzflash", and the demo, may show the virtual card on a machine
+// without a supported one.
+bool ShowsTheDemo(const Options& options)
+{
+    if (options.autoMode)
+        return false;
+    return options.commandCount == 0 || (options.commandCount == 1 && options.commands[0].kind == CmdDemo);
+}
+
+// Chooses and brings up what answers the driver requests, locking what the
+// run will touch first (not for "list", which reads configuration space
+// only). ExitOk or the status to end with.
+int StartBackend(const Options& options, bool list)
 {
     char error[1024];
     if (!options.virtualCard) {
@@ -360,16 +417,19 @@ int StartBackend(const Options& options, bool mapWindows)
         }
         const SysfsUnusableCard* unusable = 0;
         int unusableCount = SysfsDriverUnusableCards(&unusable);
-        if (SysfsDriverCardCount() > 0 || unusableCount > 0) {
-            if (mapWindows && SysfsDriverCardCount() == 0) {
-                TellUnusableCards(stderr, "qzflash: ");
-                Complain("no supported card found; no card was touched.");
-                SysfsDriverStop();
-                return ExitEnvironment;
+        // "list" also names the cards that cannot be worked on.
+        if (SysfsDriverCardCount() > 0 || (list && unusableCount > 0)) {
+            if (!list) {
+                int locked = LockCards(SysfsRoot());
+                if (locked != ExitOk) {
+                    SysfsDriverStop();
+                    return locked;
+                }
             }
             // Before the first change to a card: a signal from here on puts it back.
             SysfsDriverInstallSignalHandlers();
-            if (mapWindows && !SysfsDriverStart(SysfsRoot(), true, error, sizeof error)) {
+            StopSignalsInstall(false);
+            if (!list && !SysfsDriverStart(SysfsRoot(), true, error, sizeof error)) {
                 Complain(error);
                 Complain("no card was touched.");
                 return ExitEnvironment;
@@ -379,13 +439,27 @@ int StartBackend(const Options& options, bool mapWindows)
             RealWaits = true;
             return ExitOk;
         }
+        // A machine whose card cannot be reached is not shown the demo in
+        // its place either.
+        if (unusableCount > 0 || !ShowsTheDemo(options)) {
+            int status = NoSupportedCard();
+            SysfsDriverStop();
+            return status;
+        }
         SysfsDriverStop();
-        Complain("no supported card on this machine; running on the built-in virtual machine (--virtual).");
+        Complain("no supported card found; showing the demo on the built-in virtual card (no real card is "
+                 "touched).");
+    }
+    if (options.profile && !list) {
+        int locked = LockProfile(options.profile);
+        if (locked != ExitOk)
+            return locked;
     }
     if (!VirtualMachineLoad(options.profile, error, sizeof error)) {
         Complain(error);
         return ExitEnvironment;
     }
+    StopSignalsInstall(true);
     Backend = BackendVirtual;
     BuiltinMachine = options.profile == 0;
     ActiveBackend = &VirtualBackend;
@@ -410,6 +484,7 @@ int StopBackend()
     }
     ActiveBackend = 0;
     Backend = BackendNone;
+    UnlockRun();
     return status;
 }
 
@@ -471,6 +546,30 @@ int Outcome(const char* const* done, uint32_t declinedBefore)
     return ConsoleSeen.declined > declinedBefore ? ExitDeclined : ExitFailed;
 }
 
+// A command that failed once its write had begun may have left the part
+// erased or half-written: that is told apart, on stderr and in the status.
+int Settle(int status)
+{
+    if (status == ExitOk) {
+        FlashPartTouched = 0;   // verified, or never erased
+        return status;
+    }
+    if (status == ExitFailed && FlashPartTouched) {
+        TellPartMayNotBoot();
+        return ExitMayNotBoot;
+    }
+    return status;
+}
+
+// The reason a file operation of the flow failed, beside the flow's own text.
+void TellFileError()
+{
+    if (ConsoleSeen.fileError == 0)
+        return;
+    fprintf(stderr, "qzflash: %s: %s\n", ConsoleSeen.fileErrorPath, strerror(ConsoleSeen.fileError));
+    ConsoleSeen.fileError = 0;
+}
+
 // The start-up's result: ExitOk when the program runs on (or, with -A, ended
 // as it should), otherwise why it ended.
 int StartUp(bool autoMode)
@@ -501,7 +600,16 @@ void Heading(const char* what, const char* argument)
     ConsolePrintLine(line);
 }
 
-int RunOneCommand(const Command& command)
+// Reads and checks the update's image, and hands the bytes to the flow; an
+// image refused here makes the flow's open fail, so that it says so too.
+void HandImageOver(const char* path, bool force)
+{
+    static ImageFile image;
+    bool good = ReadImageFile(path, force, &image);
+    ConsoleImageChoice = ConsoleHandedImage{path, good ? image.bytes : 0, good ? image.length : 0};
+}
+
+int RunOneCommand(const Command& command, bool force)
 {
     ConsoleSeen.lastBoxText[0] = 0;
     ConsoleSeen.lastBoxCaption[0] = 0;
@@ -509,9 +617,11 @@ int RunOneCommand(const Command& command)
     switch (command.kind) {
     case CmdUpdate:
         Heading("Update BIOS", command.argument);
+        HandImageOver(command.argument, force);
         ConsoleFileChoice = command.argument;
         DispatchCommand(CmdUpdateBios);
         ConsoleFileChoice = 0;
+        ConsoleImageChoice = ConsoleHandedImage{};
         return Outcome(UpdateDone, declinedBefore);
     case CmdSave:
         Heading("Save BIOS", command.argument);
@@ -533,14 +643,16 @@ int RunOneCommand(const Command& command)
     }
 }
 
-int RunCommand(const Command& command)
+int RunCommand(const Command& command, bool force)
 {
     if (QzflashCommandHook)
         QzflashCommandHook(false);
-    int status = RunOneCommand(command);
+    FlashPartTouched = 0;
+    int status = RunOneCommand(command, force);
     if (QzflashCommandHook)
         QzflashCommandHook(true);
-    return status;
+    TellFileError();
+    return Settle(status);
 }
 
 // A folder for the demo's files: the one given, or a new one.
@@ -595,7 +707,7 @@ int RunDemo(const char* folder)
         return ExitUsage;
     }
     Command save = {CmdSave, backup};
-    int status = RunCommand(save);
+    int status = RunCommand(save, false);
     if (status != ExitOk)
         return status;
     if (!MakeDemoImage(fresh)) {
@@ -606,7 +718,7 @@ int RunDemo(const char* folder)
     snprintf(line, sizeof line, "== %s: an image made for this card, version %s", fresh, DemoVersion);
     ConsolePrintLine(line);
     Command update = {CmdUpdate, fresh};
-    status = RunCommand(update);
+    status = RunCommand(update, false);
     if (status != ExitOk)
         return status;
     if (!ConsoleSeen.restoreEnabled) {
@@ -614,7 +726,7 @@ int RunDemo(const char* folder)
         return ExitOk;
     }
     Command restore = {CmdRestore, 0};
-    return RunCommand(restore);
+    return RunCommand(restore, false);
 }
 
 int Run(const Options& options)
@@ -626,6 +738,7 @@ int Run(const Options& options)
     ConsoleReset();
     ConsoleDriverBuiltIn = true;
     ConsoleAssumeYes = options.yes;
+    ConsoleTakeRestoreOffer = options.acceptRestoreOffer;
     ConsoleProgress = options.progress;
     ConsoleCardChoice = options.card;
     // An unattended start shows no window, so no status lines, unless the
@@ -660,15 +773,22 @@ int Run(const Options& options)
         ConsolePrintLine(line);
     }
 
-    int status = StartUp(options.autoMode);
+    FlashPartTouched = 0;
+    int status = Settle(StartUp(options.autoMode));
+    bool ownCommand = false;
     if (MainWindowAlive) {
         if (status == ExitOk && demo)
             status = RunDemo(folder);
-        for (int i = 0; status == ExitOk && !demo && i < options.commandCount; ++i)
-            status = RunCommand(options.commands[i]);
+        for (int i = 0; status == ExitOk && !demo && i < options.commandCount; ++i) {
+            ownCommand = ownCommand || options.commands[i].kind != CmdInfo;
+            status = RunCommand(options.commands[i], options.force);
+        }
         DestroyMainWindow();
     }
     ConsoleFlushStatus();
+    // A declined offer is the outcome of a run that was only its start-up.
+    if (status == ExitOk && ConsoleSeen.offerDeclined && !demo && !ownCommand)
+        status = ExitDeclined;
     return status;
 }
 
@@ -685,11 +805,14 @@ int QzflashRun(int argc, char** argv)
         return status;
 
     bool list = options.commandCount == 1 && options.commands[0].kind == CmdList;
-    status = StartBackend(options, !list);
-    if (status != ExitOk)
+    status = StartBackend(options, list);
+    if (status != ExitOk) {
+        UnlockRun();
         return status;
+    }
     if (options.noWait && Backend != BackendVirtual) {
         StopBackend();
+        StopSignalsRemove();
         return UsageError("--no-wait is for the virtual card; real cards always wait", 0);
     }
     if (options.commandCount == 0 && !options.autoMode) {
@@ -700,5 +823,10 @@ int QzflashRun(int argc, char** argv)
     }
     status = list ? ListCards() : Run(options);
     int stopped = StopBackend();
+    // A stop that came during the last write ends the run now that the
+    // machine's files are kept.
+    if (StopPending())
+        StopNow();
+    StopSignalsRemove();
     return status != ExitOk ? status : stopped;
 }

@@ -8,6 +8,7 @@ enum {
     ExitUsage = 2,
     ExitEnvironment = 3,   // the cards or the profile cannot be reached
     ExitDeclined = 4,      // a question was answered Cancel / No
+    ExitMayNotBoot = 5,    // failed after the part was erased or written
 };
 
 // The whole program: arguments as main gets them; returns the exit status.

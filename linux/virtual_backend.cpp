@@ -2,6 +2,7 @@
 
 #include <stdio.h>
 
+#include "linux/stop_signals.h"
 #include "vcard/host/vcard_host.h"
 
 namespace {
@@ -20,6 +21,18 @@ uint64_t Changes()
     return count;
 }
 
+// A stop that came during a write: the part is kept as the write left it,
+// as a real part would be, before the program ends.
+void StopIfAsked()
+{
+    if (!StopPending())
+        return;
+    char error[1024];
+    if (!VirtualMachineSave(error, sizeof error))
+        fprintf(stderr, "qzflash: %s\n", error);
+    StopNow();
+}
+
 bool Open()
 {
     return Machine && !Machine->deviceOpenFails;
@@ -28,11 +41,13 @@ bool Open()
 bool Control(uint32_t code, const void* input, uint32_t inputLength, void* output, uint32_t outputLength,
              uint32_t* returned)
 {
+    StopIfAsked();
     return Machine && VcDeviceControl(Machine, code, input, inputLength, output, outputLength, returned);
 }
 
 void Advance(uint64_t nanoseconds)
 {
+    StopIfAsked();
     if (Machine)
         VcAdvance(Machine, nanoseconds);
 }

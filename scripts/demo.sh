@@ -22,5 +22,5 @@ cd "$build/demo"
 echo "\$ qzflash --virtual $(basename "$profile") list"
 "$build/linux/qzflash" --virtual "$profile" list
 echo
-echo "\$ qzflash --virtual --yes demo $build/demo"
-"$build/linux/qzflash" --virtual --yes demo "$build/demo"
+echo "\$ qzflash --virtual --yes --accept-restore-offer demo $build/demo"
+"$build/linux/qzflash" --virtual --yes --accept-restore-offer demo "$build/demo"

@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include "linux/front_end.h"
+#include "linux/image_file.h"
 #include "qz_version.h"
 #include "vcard/host/vcard_host.h"
 
@@ -64,6 +67,10 @@ const Lines DualOffer = {
     "  1st one , please click \"Cancel\" , or please click \"OK\" ",
     "   to process BIOS restoration",
 };
+
+// The start-up offer to restore ROM 1, declined without a terminal to ask at.
+const char OfferDeclined[] = "OK or Cancel? Cancel (not at a terminal; --accept-restore-offer takes it)";
+const char MayNotBoot[] = "the command failed after the flash part was erased or written: the card may not boot.";
 
 Lines operator+(Lines a, const Lines& b)
 {
@@ -182,17 +189,29 @@ protected:
         return Path(name);
     }
 
-    // Runs qzflash in the test's folder with `input` on stdin.
-    Outcome Start(const std::vector<std::string>& args, const std::string& input = "", const char* sysfs = nullptr,
-              pid_t* running = nullptr)
+    // Starts qzflash in the test's folder, its output in <tag>.out and
+    // <tag>.err: stdin holds `input`, or with `pipeIn` is a pipe whose write
+    // end is put there. `inProcess` runs the program's QzflashRun in the
+    // forked test process (for the hooks) instead of the built program.
+    pid_t Spawn(const std::vector<std::string>& args, const std::string& input, const char* sysfs,
+                const std::string& tag, int* pipeIn = nullptr, bool inProcess = false)
     {
-        std::string outPath = Path("stdout.txt"), errPath = Path("stderr.txt"), inPath = Path("stdin.txt");
-        WriteText("stdin.txt", input);
+        std::string outPath = Path(tag + ".out"), errPath = Path(tag + ".err"), inPath = Path(tag + ".in");
+        WriteText(tag + ".in", input);
+        // No output of an earlier run may be taken for this one's.
+        unlink(outPath.c_str());
+        unlink(errPath.c_str());
+        int fds[2] = {-1, -1};
+        if (pipeIn && pipe(fds) != 0)
+            return -1;
+        fflush(stdout);
         pid_t child = fork();
         if (child == 0) {
+            // A run that hangs ends as a failure instead of holding the suite.
+            alarm(60);
             if (chdir(dir.c_str()) != 0)
                 _exit(120);
-            int in = open(inPath.c_str(), O_RDONLY);
+            int in = pipeIn ? fds[0] : open(inPath.c_str(), O_RDONLY);
             int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             if (in < 0 || out < 0 || err < 0)
@@ -200,6 +219,8 @@ protected:
             dup2(in, 0);
             dup2(out, 1);
             dup2(err, 2);
+            if (pipeIn)
+                close(fds[1]);
             // An empty tree by default: no real card is ever reached.
             setenv("QZFLASH_SYSFS", sysfs ? sysfs : (dir + "/no-sysfs").c_str(), 1);
             std::vector<char*> argv;
@@ -207,26 +228,55 @@ protected:
             for (const std::string& arg : args)
                 argv.push_back(const_cast<char*>(arg.c_str()));
             argv.push_back(nullptr);
+            if (inProcess) {
+                int status = QzflashRun(static_cast<int>(argv.size()) - 1, argv.data());
+                fflush(stdout);
+                fflush(stderr);
+                _exit(status);
+            }
             execv(QZFLASH_PROGRAM, argv.data());
             _exit(122);
         }
-        Outcome run;
+        if (pipeIn) {
+            close(fds[0]);
+            *pipeIn = fds[1];
+        }
+        return child;
+    }
+
+    // Runs qzflash in the test's folder with `input` on stdin; with
+    // `running`, only starts it (Finish ends it).
+    Outcome Start(const std::vector<std::string>& args, const std::string& input = "", const char* sysfs = nullptr,
+                  pid_t* running = nullptr)
+    {
+        pid_t child = Spawn(args, input, sysfs, "run");
         if (running) {
             *running = child;
-            return run;
+            return Outcome();
         }
         return Finish(child);
     }
 
-    Outcome Finish(pid_t child)
+    Outcome Finish(pid_t child, const std::string& tag = "run")
     {
         Outcome run;
         int status = 0;
         waitpid(child, &status, 0);
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        run.out = ReadAll(Path("stdout.txt"));
-        run.err = ReadAll(Path("stderr.txt"));
+        run.out = ReadAll(Path(tag + ".out"));
+        run.err = ReadAll(Path(tag + ".err"));
         return run;
+    }
+
+    // Waits until the output of run `tag` holds `text`; false after 30 s.
+    bool WaitForOutput(const std::string& tag, const std::string& suffix, const char* text)
+    {
+        for (int i = 0; i < 3000; ++i) {
+            if (ReadAll(Path(tag + suffix)).find(text) != std::string::npos)
+                return true;
+            usleep(10000);
+        }
+        return false;
     }
 
     // On the machine `profile` describes, without real waiting.
@@ -317,6 +367,8 @@ TEST_F(Qzflash, UpdateFailuresSayWhyAndEndWithStatusOne)
     Outcome run = Virtual(profile, {"--yes", "update", "missing.rom"});
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(SameLines(run.out, OneCardHeader + Lines{"== Update BIOS: missing.rom", "File open faile  missing.rom"}));
+    // The system's reason beside the program's own text.
+    EXPECT_EQ(run.err, "qzflash: missing.rom: No such file or directory\n");
     WriteText("text.rom", "not a BIOS image\n");
     run = Virtual(profile, {"--yes", "update", "text.rom"});
     EXPECT_EQ(run.status, 1);
@@ -329,12 +381,16 @@ TEST_F(Qzflash, UpdateFailuresSayWhyAndEndWithStatusOne)
     EXPECT_TRUE(SameLines(run.out, OneCardHeader + Lines{"== Update BIOS: nv25.rom", "New ROM BIOS version is :04.25.00.40"} +
                                        confirm +
                                        Lines{"Device ID ( 253) Vendor ID (10DE)  mismatch....", "ERROR: Flash faile!!"}));
+    // Refused before the erase: the card is as it was.
+    EXPECT_EQ(run.err.find(MayNotBoot), std::string::npos) << run.err;
 }
 
 TEST_F(Qzflash, FlashFaultsOfThePartEachGiveTheirMessage)
 {
     Image("new.rom", 0x0281, "04.28.21.00");
     Image("spi.rom", 0x0322, "04.34.20.20.00");
+    // Each fails after the part was erased: status 5, with what to do next
+    // on stderr.
     struct Case {
         const char* profile;
         const char* file;
@@ -365,7 +421,9 @@ TEST_F(Qzflash, FlashFaultsOfThePartEachGiveTheirMessage)
     for (const Case& c : cases) {
         std::string profile = Profile(c.profile);
         Outcome run = Virtual(profile, {"--yes", "update", c.file});
-        EXPECT_EQ(run.status, 1) << c.profile;
+        EXPECT_EQ(run.status, 5) << c.profile;
+        EXPECT_NE(run.err.find(MayNotBoot), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("do not reboot or switch the computer off"), std::string::npos) << run.err;
         Lines got = SplitLines(run.out);
         ASSERT_GE(got.size(), c.tail.size()) << run.out;
         std::string tail;
@@ -442,11 +500,11 @@ TEST_F(Qzflash, SaveFailures)
 TEST_F(Qzflash, RestoreCopiesTheSecondBiosIntoTheFirst)
 {
     std::string profile = Profile(DualBoard);
-    // The offer at start-up declined (no terminal answer), then the command.
-    Outcome run = Virtual(profile, {"restore"}, "cancel\nok\n");
+    // The offer at start-up declined (no terminal to ask at), then the command.
+    Outcome run = Virtual(profile, {"restore"}, "ok\n");
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(SameLines(run.out, DualHeader + DualOffer + Lines{
-                                                               "OK or Cancel? Cancel",
+                                                               OfferDeclined,
                                                                "== Restore BIOS",
                                                                "New ROM BIOS version is :04.28.20.05.01",
                                                                "Confirm: ROM BIOS version is :04.28.20.05.01",
@@ -465,11 +523,19 @@ TEST_F(Qzflash, TheStartUpOfferRestoresWhenTaken)
 {
     std::string profile = Profile(DualBoard);
     Image("rom1.rom", 0x0281, "04.28.20.01");
+    Bytes rom1Before = ReadBytes(Path("rom1.rom"));
     Bytes rom2 = ReadBytes(Image("rom2.rom", 0x0281, "04.28.20.05.01"));
+    // --yes answers the commands' questions only: the offer is declined, and
+    // a run that was only its start-up ends with the status of a refusal.
     Outcome run = Virtual(profile, {"--yes", "info"});
+    EXPECT_EQ(run.status, 4);
+    EXPECT_TRUE(SameLines(run.out, DualHeader + DualOffer + Lines{OfferDeclined}));
+    EXPECT_EQ(ReadBytes(Path("rom1.rom")), rom1Before);
+
+    run = Virtual(profile, {"--accept-restore-offer", "--yes", "info"});
     EXPECT_EQ(run.status, 0);
     EXPECT_TRUE(SameLines(run.out, DualHeader + DualOffer + Lines{
-                                                               "OK or Cancel? OK (--yes)",
+                                                               "OK or Cancel? OK (--accept-restore-offer)",
                                                                "New ROM BIOS version is :04.28.20.05.01",
                                                                "Confirm: ROM BIOS version is :04.28.20.05.01",
                                                                "         During BIOS flashed,please wait until the progress complete.",
@@ -492,10 +558,10 @@ TEST_F(Qzflash, RestoreFailures)
                                 "part 29EE010 file=rom1.rom image=04.28.20.01\n"
                                 "part 29EE010 file=rom2.rom\n",
                                 "empty.profile");
-    Outcome run = Virtual(empty, {"restore"}, "cancel\n");
+    Outcome run = Virtual(empty, {"restore"});
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(SameLines(run.out, DualHeader + DualOffer +
-                                       Lines{"OK or Cancel? Cancel", "== Restore BIOS", "Can't read from ROM 2 "}));
+                                       Lines{OfferDeclined, "== Restore BIOS", "Can't read from ROM 2 "}));
 
     // The selection register stops following after the detection's 30 writes.
     std::string frozen = Profile("card 1:0 0x10DE:0x0281 bar0=0xFD000000 dual=rom2\n"
@@ -503,10 +569,10 @@ TEST_F(Qzflash, RestoreFailures)
                                  "part 29EE010 file=rom1.rom image=04.28.20.01\n"
                                  "part 29EE010 file=rom2.rom image=04.28.20.05.01\n",
                                  "frozen.profile");
-    run = Virtual(frozen, {"restore"}, "cancel\n");
+    run = Virtual(frozen, {"restore"});
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(SameLines(run.out, DualHeader + DualOffer +
-                                       Lines{"OK or Cancel? Cancel", "== Restore BIOS", "Can't setup as ROM 2  .."}));
+                                       Lines{OfferDeclined, "== Restore BIOS", "Can't setup as ROM 2  .."}));
 
     // A card with one BIOS: the menu item is grayed.
     std::string one = Profile(OneCard);
@@ -557,13 +623,13 @@ TEST_F(Qzflash, UnattendedStartEndsAfterTheStartUpUnlessTheBoardBootedFromRom2)
     EXPECT_EQ(Virtual(one, {"-auto"}).status, 0);
 
     std::string dual = Profile(DualBoard, "dual.profile");
-    run = Virtual(dual, {"-A"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_TRUE(SameLines(run.out, DualOffer + Lines{"OK or Cancel? Cancel (end of input)"}));
+    run = Virtual(dual, {"-A"}, "ok\n");
+    EXPECT_EQ(run.status, 4);
+    EXPECT_TRUE(SameLines(run.out, DualOffer + Lines{OfferDeclined}));
     // Taken, the offer shows the window's lines and restores.
-    run = Virtual(dual, {"-A"}, "ok\nok\n");
+    run = Virtual(dual, {"-A", "--accept-restore-offer"}, "ok\n");
     EXPECT_EQ(run.status, 0);
-    EXPECT_TRUE(SameLines(run.out, DualOffer + Lines{"OK or Cancel? OK"} + DualHeader +
+    EXPECT_TRUE(SameLines(run.out, DualOffer + Lines{"OK or Cancel? OK (--accept-restore-offer)"} + DualHeader +
                                        Lines{
                                            "New ROM BIOS version is :04.28.20.05.01",
                                            "Confirm: ROM BIOS version is :04.28.20.05.01",
@@ -579,7 +645,7 @@ TEST_F(Qzflash, UnattendedStartEndsAfterTheStartUpUnlessTheBoardBootedFromRom2)
     // The restore's own question refused.
     std::string dual2 = Profile(DualBoard, "dual.profile");
     ASSERT_EQ(unlink(Path("rom1.rom").c_str()), 0);
-    run = Virtual(dual2, {"-A"}, "ok\nno\n");
+    run = Virtual(dual2, {"-A", "--accept-restore-offer"}, "no\n");
     EXPECT_EQ(run.status, 4);
 }
 
@@ -654,7 +720,7 @@ TEST_F(Qzflash, CommandsRunInOrderUntilOneFails)
 
 TEST_F(Qzflash, TheDemoRunsTheWholeCycleOnTheBuiltInMachine)
 {
-    Outcome run = Start({"--virtual", "--no-wait", "--yes", "demo", Path("demo")});
+    Outcome run = Start({"--virtual", "--no-wait", "--yes", "--accept-restore-offer", "demo", Path("demo")});
     EXPECT_EQ(run.status, 0) << run.err;
     Lines got = SplitLines(run.out);
     ASSERT_FALSE(got.empty());
@@ -673,10 +739,11 @@ TEST_F(Qzflash, TheDemoRunsTheWholeCycleOnTheBuiltInMachine)
     EXPECT_EQ(ReadBytes(Path("demo/backup.rom")).size(), 65536u);
     EXPECT_EQ(ReadBytes(Path("demo/new.rom")).size(), 65536u);
 
-    // Without hardware and without arguments the program shows the same cycle.
-    run = Start({"--no-wait", "--yes"});
+    // Without hardware and without a command the program shows the same
+    // cycle, and says it is the virtual card.
+    run = Start({"--no-wait", "--yes", "--accept-restore-offer"});
     EXPECT_EQ(run.status, 0);
-    EXPECT_NE(run.err.find("no supported card on this machine; running on the built-in virtual machine"),
+    EXPECT_NE(run.err.find("no supported card found; showing the demo on the built-in virtual card"),
               std::string::npos)
         << run.err;
     EXPECT_EQ(SplitLines(run.out).size(), got.size());
@@ -870,12 +937,7 @@ TEST_F(FakeCard, CtrlCEndsTheRunWithTheSwitchPutBack)
     pid_t child = 0;
     Start({"--yes", "update", "new.rom"}, "", sysfs.c_str(), &child);
     // Wait for the first write to the card, then interrupt.
-    bool wrote = false;
-    for (int i = 0; i < 500 && !wrote; ++i) {
-        usleep(10000);
-        wrote = ReadAll(Path("stderr.txt")).find("display output may stop") != std::string::npos;
-    }
-    EXPECT_TRUE(wrote);
+    EXPECT_TRUE(WaitForOutput("run", ".err", "display output may stop"));
     EXPECT_EQ(ReadAll(device + "/power/control"), "on");
     usleep(100000);
     ASSERT_EQ(kill(child, SIGINT), 0);
@@ -887,17 +949,199 @@ TEST_F(FakeCard, CtrlCEndsTheRunWithTheSwitchPutBack)
     EXPECT_EQ(ReadAll(device + "/power/control"), "auto");
 }
 
-TEST_F(FakeCard, WithoutASupportedCardTheBuiltInMachineRuns)
+TEST_F(FakeCard, WithoutASupportedCardNoCommandRunsOnTheVirtualCard)
 {
     ASSERT_EQ(system(("rm -rf '" + device + "'").c_str()), 0);
-    Outcome run = Start({"list"}, "", sysfs.c_str());
-    EXPECT_EQ(run.status, 0);
-    EXPECT_TRUE(SameLines(run.out, {
-                                       "0: NV28 (281) ,Vender ID=10DE ,Bus=1",
-                                       "1: NV25 (253) ,Vender ID=10DE ,Bus=0",
-                                       "2: NV32 (322) ,Vender ID=10DE ,Bus=2",
-                                   }));
-    EXPECT_NE(run.err.find("running on the built-in virtual machine"), std::string::npos) << run.err;
+    Image("new.rom", 0x0281, "04.28.21.00");
+    const std::vector<std::string> commands[] = {
+        {"list"}, {"info"}, {"--yes", "save", "backup.rom"}, {"--yes", "update", "new.rom"}, {"restore"}, {"-A"},
+    };
+    for (const auto& args : commands) {
+        Outcome run = Start(args, "", sysfs.c_str());
+        EXPECT_EQ(run.status, 3) << args.back();
+        EXPECT_EQ(run.out, "") << args.back();
+        EXPECT_NE(run.err.find("qzflash: no supported card found; no card was touched.\n"), std::string::npos)
+            << run.err;
+        EXPECT_NE(run.err.find("add --virtual"), std::string::npos) << run.err;
+    }
+    EXPECT_NE(access(Path("backup.rom").c_str(), F_OK), 0);
+}
+
+// ---- one run per card ----
+
+// A first run holds the card at its confirmation question while a second
+// one starts: the second is refused at once, naming the first, and the first
+// then completes.
+TEST_F(FakeCard, ASecondRunOnTheSameCardIsRefused)
+{
+    Image("new.rom", 0x0281, "04.28.21.00");
+    // The fake card's part cannot be written: there the first run ends by
+    // declining its flash.
+    struct Case {
+        bool real;
+        std::vector<std::string> first, second;
+        const char* names;
+        const char* answer;
+        int status;
+    };
+    std::string profile = Profile(OneCard);
+    const Case cases[] = {
+        {true, {"update", "new.rom"}, {"--yes", "save", "backup.rom"}, "the card 0000:01:00.0 is in use", "no\n", 4},
+        {false, {"--virtual", profile, "--no-wait", "update", "new.rom"},
+         {"--virtual", profile, "--no-wait", "--yes", "save", "backup.rom"}, "machine.profile is in use", "ok\n", 0},
+    };
+    for (const Case& c : cases) {
+        const char* tree = c.real ? sysfs.c_str() : nullptr;
+        int answer = -1;
+        pid_t first = Spawn(c.first, "", tree, "first", &answer);
+        ASSERT_GT(first, 0);
+        ASSERT_TRUE(WaitForOutput("first", ".out", "OK or Cancel? ")) << ReadAll(Path("first.err"));
+        uint8_t switchBefore = ByteAt(0x1850);
+        Outcome second = Finish(Spawn(c.second, "", tree, "second"), "second");
+        EXPECT_EQ(second.status, 3) << c.names;
+        EXPECT_EQ(second.out, "");
+        std::string holder = "(pid " + std::to_string(first) + ")";
+        EXPECT_NE(second.err.find(c.names), std::string::npos) << second.err;
+        EXPECT_NE(second.err.find(holder), std::string::npos) << second.err;
+        EXPECT_NE(access(Path("backup.rom").c_str(), F_OK), 0);
+        EXPECT_EQ(ByteAt(0x1850), switchBefore);
+        ASSERT_EQ(write(answer, c.answer, strlen(c.answer)), static_cast<ssize_t>(strlen(c.answer)));
+        close(answer);
+        Outcome run = Finish(first, "first");
+        EXPECT_EQ(run.status, c.status) << run.out << run.err;
+    }
+    // The lock goes with the run.
+    Outcome again = Virtual(profile, {"--yes", "save", "backup.rom"});
+    EXPECT_EQ(again.status, 0) << again.err;
+}
+
+TEST_F(FakeCard, CtrlCDuringAWriteSaysTheCardMayNotBoot)
+{
+    Image("new.rom", 0x0281, "04.28.21.00");
+    // The erase's waits take seconds on real cards and on the virtual card
+    // with real waits: the stop comes inside them.
+    std::string profile = Profile(OneCard);
+    Bytes image = ReadBytes(Path("new.rom"));
+    for (bool real : {true, false}) {
+        std::vector<std::string> args = {"--yes", "update", "new.rom"};
+        if (!real)
+            args.insert(args.begin(), {"--virtual", profile});
+        pid_t child = Spawn(args, "", real ? sysfs.c_str() : nullptr, "run");
+        ASSERT_TRUE(WaitForOutput("run", ".out", "Erase BIOS\n"));
+        usleep(200000);
+        ASSERT_EQ(kill(child, SIGINT), 0);
+        Outcome run = Finish(child);
+        EXPECT_EQ(run.status, 128 + SIGINT);
+        EXPECT_NE(run.err.find("stopped while the flash part was erased or half-written: the card may not boot."),
+                  std::string::npos)
+            << run.err;
+        if (real)
+            continue;
+        // The virtual part was kept as the stop left it: erased, not the image.
+        Bytes rom = ReadBytes(Path("card.rom"));
+        ASSERT_GE(rom.size(), image.size());
+        EXPECT_TRUE(std::all_of(rom.begin(), rom.begin() + image.size(), [](uint8_t b) { return b == 0xFF; }));
+    }
+}
+
+// ---- images that change or lie ----
+
+TEST_F(Qzflash, OnlyACheckedImageIsWritten)
+{
+    std::string profile = Profile(OneCard);
+    Bytes good = ReadBytes(Image("good.rom", 0x0281, "04.28.21.00"));
+    Bytes bad = good;
+    bad[0x1000] ^= 0x01;
+    WriteBytes(Path("bad.rom"), bad);
+    Bytes longer = good;
+    longer.insert(longer.end(), {1, 2, 3, 4});
+    WriteBytes(Path("long.rom"), longer);
+    ASSERT_EQ(mkfifo(Path("fifo.rom").c_str(), 0644), 0);
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        const char* err;       // in stderr
+        const Bytes* written;  // what the part holds afterwards; null: untouched
+    };
+    const Case cases[] = {
+        {{"update", "bad.rom"}, 1, "bad.rom: the image's checksum is wrong: its 65536 bytes sum to 0x01, not 0", nullptr},
+        {{"update", "fifo.rom"}, 1, "fifo.rom: not a regular file", nullptr},
+        {{"update", "/dev/zero"}, 1, "/dev/zero: not a regular file", nullptr},
+        {{"update", "/proc/self/status"}, 1, "/proc/self/status: a file of procfs", nullptr},
+        {{"update", "long.rom"}, 0, "long.rom: warning: the file holds 65540 bytes, its header says the image has 65536",
+         &good},
+        {{"--force", "update", "bad.rom"}, 0, "bad.rom: warning: the image's checksum is wrong", &bad},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), "--yes");
+        Outcome run = Virtual(profile, args);
+        const std::string& file = c.args.back();
+        EXPECT_EQ(run.status, c.status) << file << "\n" << run.err;
+        EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+        if (c.written) {
+            Bytes rom = ReadBytes(Path("card.rom"));
+            ASSERT_GE(rom.size(), c.written->size());
+            EXPECT_TRUE(std::equal(c.written->begin(), c.written->end(), rom.begin())) << file;
+        } else {
+            EXPECT_NE(run.out.find("File open faile  " + file + "\n"), std::string::npos) << run.out;
+            EXPECT_EQ(run.out.find("Erase BIOS"), std::string::npos) << run.out;
+        }
+    }
+}
+
+// The file is rewritten right after it was read (a writer racing the
+// program, made deterministic by the hook between the two looks at it).
+std::string RewrittenPath;
+Bytes Rewrite;
+void RewriteImage(const char* path)
+{
+    if (RewrittenPath != path)
+        return;
+    FILE* file = fopen(path, "r+b");
+    if (file) {
+        fwrite(Rewrite.data(), 1, Rewrite.size(), file);
+        fclose(file);
+    }
+}
+
+TEST_F(Qzflash, AnImageThatChangesWhileReadIsRefused)
+{
+    std::string profile = Profile(OneCard);
+    Bytes before = ReadBytes(Image("new.rom", 0x0281, "04.28.21.00"));
+    Rewrite = ReadBytes(Image("other.rom", 0x0281, "04.28.22.00"));
+    ASSERT_EQ(Rewrite.size(), before.size());
+    RewrittenPath = "new.rom";
+    ImageFileReadHook = RewriteImage;
+    Outcome run = Finish(Spawn({"--virtual", profile, "--no-wait", "--yes", "update", "new.rom"}, "", nullptr,
+                               "run", nullptr, true));
+    ImageFileReadHook = nullptr;
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("qzflash: new.rom: changed while it was read; nothing was written."), std::string::npos)
+        << run.err;
+    EXPECT_TRUE(SameLines(run.out, OneCardHeader + Lines{"== Update BIOS: new.rom", "File open faile  new.rom"}));
+    EXPECT_NE(access(Path("card.rom").c_str(), F_OK), 0);
+}
+
+// ---- the start-up offer and --yes ----
+
+TEST_F(Qzflash, YesUpdateOnABoardBootedFromRom2FlashesOnce)
+{
+    std::string profile = Profile(DualBoard);
+    Bytes rom2 = ReadBytes(Image("rom2.rom", 0x0281, "04.28.20.05.01"));
+    Bytes image = ReadBytes(Image("new.rom", 0x0281, "04.28.21.00"));
+    Outcome run = Virtual(profile, {"--card", "0", "--yes", "update", "new.rom"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    Lines got = SplitLines(run.out);
+    EXPECT_EQ(std::count(got.begin(), got.end(), std::string(OfferDeclined)), 1) << run.out;
+    EXPECT_EQ(std::count(got.begin(), got.end(), std::string("Erase BIOS")), 1) << run.out;
+    EXPECT_EQ(std::count(got.begin(), got.end(), std::string("Flash OK!! ")), 1) << run.out;
+    Bytes rom1 = ReadBytes(Path("rom1.rom"));
+    ASSERT_GE(rom1.size(), image.size());
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), rom1.begin()));
+    Bytes rom2After = ReadBytes(Path("rom2.rom"));
+    ASSERT_GE(rom2After.size(), rom2.size());
+    EXPECT_TRUE(std::equal(rom2.begin(), rom2.end(), rom2After.begin()));
 }
 
 }  // namespace
