@@ -54,6 +54,7 @@ enum FaultKind : uint8_t {
     FaultCreateFails,
     FaultReadFails,         // the image file cannot be read
     FaultKilled,            // the process dies in the middle of the write
+    FaultSecondRun,         // a second run starts on the machine in the middle of the write
     FaultKindCount,
 };
 const char* FaultKindName(FaultKind kind);
@@ -67,6 +68,8 @@ enum Invariant : uint8_t {
     InvUntold,              // a failure without the step that failed
     InvSwitchOpen,          // ROM access left open by a flow that ended normally
     InvResources,           // device contexts or the driver not given back at exit
+    InvTwoRuns,             // two runs on one machine both report success while a part differs from what the
+                            // last success wrote (or a run the machine's lock refused touched it)
     InvariantCount,
 };
 const char* InvariantName(Invariant invariant);
@@ -107,11 +110,20 @@ struct Scenario {
     uint32_t flipAtDraw;        // FaultFlippedBit: the progress draw at which a bit flips
     uint32_t killAtDraw;        // FaultKilled: the progress draw at which the process dies
     int32_t writeLimit;         // FaultDiskFull: bytes the save's write stores
+    // FaultSecondRun: the progress draw at which a second run starts on the
+    // machine, and that run's flow.
+    uint32_t secondRunAtDraw;
+    FlowKind secondFlow;
+    bool isSecondRun;           // this is that second run: its own file names and image
 };
 
 // The update's image file for a card with these ids: a good image of the
 // scenario's length, or the kind of bad one it names.
 std::vector<uint8_t> CampaignImageFile(const Scenario& s, uint16_t vendorId, uint16_t deviceId);
+
+// The second run started during the write of `first`: a faultless flow on
+// the same machine and card, with an image of its own.
+Scenario SecondRunScenario(const Scenario& first);
 
 // Draws run `run` of the campaign with `seed`.
 Scenario DrawScenario(uint64_t seed, uint32_t run);
@@ -177,8 +189,42 @@ struct RunVerdict {
     uint64_t requests;
     VcTime virtualNs;
     bool faultFired[FaultKindCount];
+    // One run per machine: refused because another run (lockHolder, 0 when
+    // unknown) held the machine's lock; nothing was started.
+    bool lockRefused;
+    long lockHolder;
+    // A write that reported success: the card and part it wrote (machine
+    // indices, -1 for none) and the image.
+    int32_t wroteCard;
+    int32_t wrotePart;
+    uint32_t wroteLength;
+    uint8_t wrote[65536];
 };
 void ExecuteRun(const Scenario& s, VcMachine* machine, const char* folder, RunVerdict* verdict);
 // The run after a process killed in the middle of a write: a new program on
 // the same part, updating it with a good image and no faults.
 Scenario RecoveryScenario(const Scenario& killed);
+
+// The part's contents as they read (stuck bits applied) from `raw`.
+std::vector<uint8_t> EffectivePart(const VcFlashPart* part, const uint8_t* raw);
+
+// Two runs on one card, the second started during the first's write and
+// ended before it: the parts of the card before both and after both, and
+// what each run did.
+struct TwoRunFacts {
+    bool firstSucceeded;
+    bool secondSucceeded;
+    bool secondRefused;         // by the machine's lock
+    uint64_t secondRequests;    // driver requests the second run sent
+    uint32_t partCount;
+    const uint8_t* before[VcMaxPartsPerCard];
+    const uint8_t* after[VcMaxPartsPerCard];
+    uint32_t partSize[VcMaxPartsPerCard];
+    // The part each success wrote (-1: none) and its image.
+    int32_t firstPart, secondPart;
+    const uint8_t* firstImage;
+    const uint8_t* secondImage;
+    uint32_t firstLength, secondLength;
+};
+// Bit InvTwoRuns when broken, with the reason in why[InvTwoRuns].
+uint32_t CheckTwoRuns(const TwoRunFacts& facts, char why[][FactTextSize]);

@@ -3,6 +3,7 @@
 // claim and always load, and a plain run executes clean.
 #include <stdio.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <set>
 #include <string>
@@ -15,6 +16,7 @@
 #include "campaign/campaign.h"
 #include "engine/image.h"
 #include "hw/hw.h"
+#include "platform/run_lock.h"
 #include "vcard/host/vcard_host.h"
 
 bool CampaignVerbose;
@@ -185,6 +187,86 @@ TEST(CampaignInvariants, SaveFilesAreVerifiedWholeOrAbsent)
     EXPECT_EQ(1u << InvSaveFile | 1u << InvUntold, save(false, false, &whole));
 }
 
+// Two runs on one dual-BIOS card, the second inside the first's write: ROM 1
+// written by the first (which ended last), ROM 2 as it was.
+struct SoundTwoRuns {
+    std::vector<uint8_t> rom1Before = std::vector<uint8_t>(4096, 0x11);
+    std::vector<uint8_t> rom2 = std::vector<uint8_t>(4096, 0x22);
+    std::vector<uint8_t> first = std::vector<uint8_t>(2048, 0x5A);
+    std::vector<uint8_t> second = std::vector<uint8_t>(2048, 0xA5);
+    std::vector<uint8_t> rom1After = rom1Before;
+    std::vector<uint8_t> rom2After = rom2;
+    TwoRunFacts facts;
+    char why[InvariantCount][FactTextSize];
+
+    SoundTwoRuns()
+    {
+        memcpy(rom1After.data(), first.data(), first.size());
+        memset(&facts, 0, sizeof facts);
+        facts.firstSucceeded = true;
+        facts.secondRefused = true;
+        facts.partCount = 2;
+        facts.before[0] = rom1Before.data();
+        facts.before[1] = rom2.data();
+        facts.after[0] = rom1After.data();
+        facts.after[1] = rom2After.data();
+        facts.partSize[0] = facts.partSize[1] = 4096;
+        facts.firstPart = 0;
+        facts.secondPart = -1;
+        facts.firstImage = first.data();
+        facts.firstLength = 2048;
+        facts.secondImage = second.data();
+        facts.secondLength = 2048;
+    }
+    uint32_t Check() { return CheckTwoRuns(facts, why); }
+};
+
+TEST(CampaignInvariants, TwoRunsOnOneMachine)
+{
+    struct Case {
+        const char* name;
+        void (*change)(SoundTwoRuns&);
+        bool broken;
+    };
+    const Case cases[] = {
+        {"the second refused at once", [](SoundTwoRuns&) {}, false},
+        {"both succeeded, the last one's image in ROM 1",
+         [](SoundTwoRuns& t) {
+             t.facts.secondRefused = false;
+             t.facts.secondSucceeded = true;
+             t.facts.secondPart = 0;
+         },
+         false},
+        {"the second failed and ROM 2 changed",
+         [](SoundTwoRuns& t) {
+             t.facts.secondRefused = false;
+             t.rom2After[7] ^= 1;
+         },
+         false},
+        {"the refused run sent requests", [](SoundTwoRuns& t) { t.facts.secondRequests = 3; }, true},
+        {"both succeeded, ROM 1 holds the earlier success",
+         [](SoundTwoRuns& t) {
+             t.facts.secondRefused = false;
+             t.facts.secondSucceeded = true;
+             t.facts.secondPart = 0;
+             memcpy(t.rom1After.data(), t.second.data(), t.second.size());
+         },
+         true},
+        {"both succeeded, ROM 2 changed by neither success",
+         [](SoundTwoRuns& t) {
+             t.facts.secondRefused = false;
+             t.facts.secondSucceeded = true;
+             t.rom2After[4095] = 0xFF;
+         },
+         true},
+    };
+    for (const Case& c : cases) {
+        SoundTwoRuns t;
+        c.change(t);
+        EXPECT_EQ(c.broken ? 1u << InvTwoRuns : 0u, t.Check()) << c.name << ": " << t.why[InvTwoRuns];
+    }
+}
+
 TEST(CampaignScenarios, CoverEveryPartFlowAndFaultAndLoad)
 {
     std::set<std::string> parts;
@@ -287,6 +369,21 @@ TEST(CampaignRun, AGoodUpdateWithoutFaultsRunsClean)
     EXPECT_EQ(0u, verdict.violations) << DescribeScenario(s);
     EXPECT_EQ(ResultSucceeded, verdict.result) << DescribeScenario(s);
     EXPECT_GT(verdict.requests, s.imageLength);
+    EXPECT_EQ(0, verdict.wrotePart);
+    EXPECT_EQ(s.imageLength, verdict.wroteLength);
+
+    // While another run holds the machine a run is refused before any request.
+    RunLock held;
+    long holder = 0;
+    int lockError = 0;
+    ASSERT_EQ(RunLockTaken, RunLockTake((folder + "/machine.lock").c_str(), true, &held, &holder, &lockError));
+    uint64_t requests = machine->requestCount;
+    ExecuteRun(s, machine, folder.c_str(), &verdict);
+    RunLockRelease(&held);
+    EXPECT_TRUE(verdict.lockRefused);
+    EXPECT_EQ(static_cast<long>(getpid()), verdict.lockHolder);
+    EXPECT_EQ(ResultNoFlow, verdict.result);
+    EXPECT_EQ(requests, machine->requestCount);
     VcFreeMachine(machine);
     EXPECT_EQ(0, system(("rm -rf '" + folder + "'").c_str()));
 }

@@ -159,3 +159,37 @@ uint32_t CheckRun(const RunFacts& f, char why[][FactTextSize])
              f.openDcsAfterExit, f.foreignDcReleases, f.driverClosed ? "closed" : "open");
     return broken;
 }
+
+uint32_t CheckTwoRuns(const TwoRunFacts& f, char why[][FactTextSize])
+{
+    uint32_t broken = 0;
+    why[InvTwoRuns][0] = 0;
+    if (f.secondRefused && f.secondRequests != 0)
+        Note(&broken, why, InvTwoRuns, "the run the lock refused sent %llu driver request(s)",
+             static_cast<unsigned long long>(f.secondRequests));
+    // With both successes told, every part holds what the last success that
+    // wrote it wrote (the first run ended last), or what it held before.
+    if (!f.firstSucceeded || !f.secondSucceeded)
+        return broken;
+    for (uint32_t p = 0; p < f.partCount && p < VcMaxPartsPerCard; ++p) {
+        const uint8_t* expected = f.before[p];
+        uint32_t length = f.partSize[p];
+        const char* whose = "it held before both runs";
+        if (static_cast<int32_t>(p) == f.firstPart) {
+            expected = f.firstImage;
+            length = f.firstLength;
+            whose = "the last success wrote";
+        } else if (static_cast<int32_t>(p) == f.secondPart) {
+            expected = f.secondImage;
+            length = f.secondLength;
+            whose = "the earlier success wrote";
+        }
+        int32_t at = expected && f.after[p] ? FirstDifference(f.after[p], expected, length) : 0;
+        if (at >= 0) {
+            Note(&broken, why, InvTwoRuns, "both runs reported success; part %u differs at %d from what %s", p, at,
+                 whose);
+            break;
+        }
+    }
+    return broken;
+}

@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "campaign/campaign.h"
 #include "vcard/host/vcard_host.h"
@@ -29,6 +30,7 @@ namespace {
 struct Shared {
     VcMachine machine;
     RunVerdict verdict;
+    RunVerdict second;          // the run started during the write of another
 };
 
 struct Tally {
@@ -46,9 +48,24 @@ struct Tally {
     uint64_t maxRequests;
     uint32_t maxRequestsRun;
     VcTime maxVirtualNs;
+    // Second runs started during a write: refused by the machine's lock, or run.
+    uint32_t secondRuns;
+    uint32_t secondRefused;
+    uint32_t secondRan;
 };
 
 enum Outcome { OutcomeVerdict, OutcomeKilled, OutcomeHang, OutcomeCrash };
+
+// The second run of a scenario, started while its first run stood still in
+// the middle of its write.
+struct SecondRun {
+    bool started;
+    Outcome outcome;
+    uint64_t requests;          // driver requests it sent
+    // The card's parts before the first run began.
+    int cardCount;
+    std::vector<std::vector<uint8_t>> partsBefore;
+} Second;
 
 double Now()
 {
@@ -57,16 +74,19 @@ double Now()
     return t.tv_sec + t.tv_nsec * 1e-9;
 }
 
+void RunSecond(const Scenario& first, Shared* shared, const char* folder, unsigned timeout);
+
 // Runs the scenario in a child process; the verdict lands in shared memory.
 Outcome RunChild(const Scenario& s, Shared* shared, const char* folder, unsigned timeout, int* status)
 {
-    memset(&shared->verdict, 0, sizeof shared->verdict);
+    RunVerdict* verdict = s.isSecondRun ? &shared->second : &shared->verdict;
+    memset(verdict, 0, sizeof *verdict);
     fflush(stdout);
     fflush(stderr);
     pid_t pid = fork();
     if (pid == 0) {
         alarm(timeout);
-        ExecuteRun(s, &shared->machine, folder, &shared->verdict);
+        ExecuteRun(s, &shared->machine, folder, verdict);
         fflush(stdout);
         fflush(stderr);
         _exit(0);
@@ -76,11 +96,18 @@ Outcome RunChild(const Scenario& s, Shared* shared, const char* folder, unsigned
         exit(2);
     }
     *status = 0;
-    while (waitpid(pid, status, 0) < 0) {
+    for (;;) {
+        if (waitpid(pid, status, WUNTRACED) < 0)
+            continue;
+        if (!WIFSTOPPED(*status))
+            break;
+        // The run stopped itself for a second run on its machine.
+        RunSecond(s, shared, folder, timeout);
+        kill(pid, SIGCONT);
     }
     if (WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
         return OutcomeVerdict;
-    if (WIFSIGNALED(*status) && WTERMSIG(*status) == SIGKILL && shared->verdict.faultFired[FaultKilled])
+    if (WIFSIGNALED(*status) && WTERMSIG(*status) == SIGKILL && verdict->faultFired[FaultKilled])
         return OutcomeKilled;
     if (WIFSIGNALED(*status) && WTERMSIG(*status) == SIGALRM)
         return OutcomeHang;
@@ -131,6 +158,97 @@ void Count(Tally& t, const Scenario& s, int row, Outcome outcome, const RunVerdi
     }
 }
 
+// Before a run that starts a second one: the parts as they are.
+void NoteBeforeFirst(const VcMachine& machine)
+{
+    Second = SecondRun{};
+    Second.cardCount = machine.cardCount;
+    for (int c = 0; c < machine.cardCount; ++c) {
+        for (int i = 0; i < VcMaxPartsPerCard; ++i) {
+            const VcFlashPart& part = machine.cards[c].parts[i];
+            Second.partsBefore.push_back(std::vector<uint8_t>(part.data, part.data + part.size));
+        }
+    }
+}
+
+// Runs the second run of `first` to its end while the first stands still.
+void RunSecond(const Scenario& first, Shared* shared, const char* folder, unsigned timeout)
+{
+    Scenario second = SecondRunScenario(first);
+    uint64_t before = shared->machine.requestCount;
+    int status = 0;
+    Second.outcome = RunChild(second, shared, folder, timeout, &status);
+    Second.requests = shared->machine.requestCount - before;
+    Second.started = true;
+}
+
+// The second run's own invariants, then the one over both runs and the
+// machine they left.
+void CountTwoRuns(Tally& t, const Scenario& s, Outcome firstOutcome, const Shared& shared, bool show)
+{
+    if (!Second.started)
+        return;
+    const RunVerdict& a = shared.verdict;
+    const RunVerdict& b = shared.second;
+    const Scenario second = SecondRunScenario(s);
+    bool told = Second.outcome == OutcomeVerdict;
+    t.secondRuns++;
+    (told && b.lockRefused ? t.secondRefused : t.secondRan)++;
+    if (!told) {
+        Invariant broken = Second.outcome == OutcomeHang ? InvHang : InvCrash;
+        t.violations[broken]++;
+        if (show)
+            printf("  VIOLATION %s (second run)\n    %s\n", InvariantName(broken), DescribeScenario(second).c_str());
+    }
+    for (int i = 0; told && i < InvariantCount; ++i) {
+        if (!(b.violations & (1u << i)))
+            continue;
+        t.violations[i]++;
+        if (show)
+            printf("  VIOLATION %s: %s\n    %s\n", InvariantName(static_cast<Invariant>(i)), b.why[i],
+                   DescribeScenario(second).c_str());
+    }
+    if (firstOutcome != OutcomeVerdict)
+        return;
+    TwoRunFacts f;
+    memset(&f, 0, sizeof f);
+    f.firstSucceeded = a.result == ResultSucceeded;
+    f.secondSucceeded = told && b.result == ResultSucceeded;
+    f.secondRefused = told && b.lockRefused;
+    f.secondRequests = Second.requests;
+    f.firstPart = f.secondPart = -1;
+    int card = a.wroteCard >= 0 ? a.wroteCard : b.wroteCard;
+    std::vector<uint8_t> before[VcMaxPartsPerCard], after[VcMaxPartsPerCard];
+    if (card >= 0 && card < shared.machine.cardCount && card < Second.cardCount) {
+        const VcCard& c = shared.machine.cards[card];
+        f.partCount = static_cast<uint32_t>(c.partCount);
+        for (int p = 0; p < c.partCount && p < VcMaxPartsPerCard; ++p) {
+            before[p] = EffectivePart(&c.parts[p], Second.partsBefore[card * VcMaxPartsPerCard + p].data());
+            after[p] = EffectivePart(&c.parts[p], c.parts[p].data);
+            f.before[p] = before[p].data();
+            f.after[p] = after[p].data();
+            f.partSize[p] = c.parts[p].size;
+        }
+        if (a.wroteCard == card) {
+            f.firstPart = a.wrotePart;
+            f.firstImage = a.wrote;
+            f.firstLength = a.wroteLength;
+        }
+        if (told && b.wroteCard == card) {
+            f.secondPart = b.wrotePart;
+            f.secondImage = b.wrote;
+            f.secondLength = b.wroteLength;
+        }
+    }
+    char why[InvariantCount][FactTextSize];
+    if (CheckTwoRuns(f, why)) {
+        t.violations[InvTwoRuns]++;
+        if (show)
+            printf("  VIOLATION %s: %s\n    %s\n    %s\n", InvariantName(InvTwoRuns), why[InvTwoRuns],
+                   DescribeScenario(s).c_str(), DescribeScenario(second).c_str());
+    }
+}
+
 void PrintTable(const Tally& t, uint64_t seed, double seconds)
 {
     static const char* const Rows[FlowKindCount + 1] = {"update", "save", "restore", "update after a kill"};
@@ -157,6 +275,9 @@ void PrintTable(const Tally& t, uint64_t seed, double seconds)
     }
     printf("  most driver requests in one run: %llu (run %u); longest run: %.1f s of virtual time\n",
            static_cast<unsigned long long>(t.maxRequests), t.maxRequestsRun, t.maxVirtualNs * 1e-9);
+    if (t.secondRuns)
+        printf("  second runs started during a write: %u (%u refused at once by the machine's lock, %u ran)\n",
+               t.secondRuns, t.secondRefused, t.secondRan);
     if (!t.recoveryStartFailures.empty())
         printf("  after a kill the program could not start (runs%s)\n", t.recoveryStartFailures.c_str());
     if (!t.recoveryPartHung.empty())
@@ -237,11 +358,15 @@ int main(int argc, char** argv)
                 tally.faults[k]++;
         }
         int status = 0;
+        Second.started = false;
+        if (s.secondRunAtDraw != 0)
+            NoteBeforeFirst(shared->machine);
         Outcome outcome = RunChild(s, shared, folder, timeout, &status);
         for (int k = 0; k < FaultKindCount; ++k) {
             if (shared->verdict.faultFired[k])
                 tally.fired[k]++;
         }
+        CountTwoRuns(tally, s, outcome, *shared, true);
         if (outcome != OutcomeKilled) {
             int row = outcome == OutcomeVerdict ? shared->verdict.flow : s.flow;
             Count(tally, s, row, outcome, shared->verdict, true);

@@ -18,6 +18,7 @@
 #include "engine/parts.h"
 #include "hw/hw.h"
 #include "platform/recording/flow_recording.h"
+#include "platform/run_lock.h"
 #include "platform/recording/recording_ui.h"
 #include "platform/virtual/virtual_platform.h"
 #include "vcard/host/vcard_host.h"
@@ -60,10 +61,17 @@ void ProgressHook(int32_t done, int32_t)
         Hook.verdict->faultFired[FaultKilled] = true;
         raise(SIGKILL);
     }
+    if (s.secondRunAtDraw != 0 && Hook.draws == s.secondRunAtDraw) {
+        // The campaign sees this run stop, runs the second one to its end on
+        // the same machine, then lets this one go on.
+        Hook.verdict->faultFired[FaultSecondRun] = true;
+        raise(SIGSTOP);
+    }
 }
 
-// The part's contents as they read (stuck bits applied).
-Bytes Effective(const VcFlashPart* part, const uint8_t* raw)
+} // namespace
+
+std::vector<uint8_t> EffectivePart(const VcFlashPart* part, const uint8_t* raw)
 {
     Bytes out(part->size);
     for (uint32_t i = 0; i < part->size; ++i) {
@@ -75,6 +83,8 @@ Bytes Effective(const VcFlashPart* part, const uint8_t* raw)
     }
     return out;
 }
+
+namespace {
 
 // The header's length of an image held in `bytes` (padded to 64 KiB with
 // 0xFF), or 0 when the header is invalid or the image longer than 64 KiB.
@@ -135,7 +145,8 @@ std::string PathOfLength(const std::string& folder, const char* name, size_t len
 // The update's image file, as the scenario wants it, for the card with these ids.
 std::vector<uint8_t> CampaignImageFile(const Scenario& s, uint16_t vendorId, uint16_t deviceId)
 {
-    Rng rng = RunRng(0x1A4E, s.run);
+    // The second run writes an image of its own.
+    Rng rng = RunRng(s.isSecondRun ? 0x2B5F : 0x1A4E, s.run);
     VcBiosImageSpec spec;
     memset(&spec, 0, sizeof spec);
     spec.vendorId = vendorId;
@@ -228,12 +239,41 @@ void CopyText(char* out, const char* text)
         out[--n] = 0;
 }
 
+// One run per machine, as the Linux program keeps one run per card: the lock
+// is taken before the first request. False when the run must not go on; the
+// verdict then says why.
+bool LockMachine(const std::string& folder, const Scenario& s, RunLock* lock, RunVerdict* v)
+{
+    long holder = 0;
+    int error = 0;
+    RunLockResult result = RunLockTake((folder + "/machine.lock").c_str(), true, lock, &holder, &error);
+    if (result == RunLockTaken)
+        return true;
+    v->flow = s.flow;
+    if (result == RunLockBusy) {
+        v->lockRefused = true;
+        v->lockHolder = holder;
+        v->result = ResultNoFlow;
+        return false;
+    }
+    // A campaign that cannot lock proves nothing about two runs: a failure.
+    v->result = ResultStartFailed;
+    v->violations = 1u << InvCrash;
+    snprintf(v->why[InvCrash], FactTextSize, "the machine's lock cannot be taken: %s", strerror(error));
+    return false;
+}
+
 } // namespace
 
 void ExecuteRun(const Scenario& s, VcMachine* machine, const char* folderText, RunVerdict* v)
 {
     memset(v, 0, sizeof *v);
+    v->wroteCard = -1;
+    v->wrotePart = -1;
     const std::string folder = folderText;
+    RunLock lock;
+    if (!LockMachine(folder, s, &lock, v))
+        return;
     FlowRecordingReset();
     ScriptedSys.version.Minor = s.ntMinor;
     snprintf(ScriptedSys.modulePath, sizeof ScriptedSys.modulePath, "%s/QZFlash.exe", folderText);
@@ -281,7 +321,7 @@ void ExecuteRun(const Scenario& s, VcMachine* machine, const char* folderText, R
     Bytes fileBytes;
     if (started && !restoredAtStart && !s.dualDialogOk) {
         if (s.flow == FlowUpdate) {
-            const char* name = "NEW.ROM";
+            const char* name = s.isSecondRun ? "NEW2.ROM" : "NEW.ROM";
             path = s.longPath ? PathOfLength(folder, name, 259) : folder + "/" + name;
             remove(path.c_str());   // an earlier run's file must not stand in for a missing one
             if (s.image != ImageMissing) {
@@ -291,7 +331,7 @@ void ExecuteRun(const Scenario& s, VcMachine* machine, const char* folderText, R
             ScriptFileChoice(path.c_str());
             DispatchCommand(CmdUpdateBios);
         } else if (s.flow == FlowSave) {
-            const char* name = "BACKUP.ROM";
+            const char* name = s.isSecondRun ? "BACKUP2.ROM" : "BACKUP.ROM";
             if (s.faults & (1u << FaultCreateFails))
                 path = folder + "/no such folder/" + name;
             else
@@ -361,8 +401,8 @@ void ExecuteRun(const Scenario& s, VcMachine* machine, const char* folderText, R
         facts.romOneSelected = partIndex == 0;
         VcFlashPart* part = &card->parts[partIndex];
         size_t slot = static_cast<size_t>(cardIndex) * VcMaxPartsPerCard + partIndex;
-        before = Effective(part, rawBefore[slot].data());
-        after = Effective(part, part->data);
+        before = EffectivePart(part, rawBefore[slot].data());
+        after = EffectivePart(part, part->data);
         facts.partBefore = before.data();
         facts.partAfter = after.data();
         facts.partSize = part->size;
@@ -378,7 +418,7 @@ void ExecuteRun(const Scenario& s, VcMachine* machine, const char* folderText, R
                 facts.imageLength = 0;
         } else if (facts.flow == FlowRestore && card->partCount == 2) {
             size_t romTwo = static_cast<size_t>(cardIndex) * VcMaxPartsPerCard + 1;
-            image = Effective(&card->parts[1], rawBefore[romTwo].data());
+            image = EffectivePart(&card->parts[1], rawBefore[romTwo].data());
             facts.imageLength = HeaderLength(image.data(), image.size());
         } else if (facts.flow == FlowSave) {
             rom = after;
@@ -392,6 +432,14 @@ void ExecuteRun(const Scenario& s, VcMachine* machine, const char* folderText, R
         }
         facts.image = image.data();
         facts.switchOpenAtEnd = card->romSwitch != 1;
+        // What a write that reported success claims the part now holds.
+        if (facts.successShown && flow != FlowSave && facts.imageLength > 0 && facts.imageLength <= sizeof v->wrote &&
+            facts.imageLength <= image.size()) {
+            v->wroteCard = cardIndex;
+            v->wrotePart = partIndex;
+            v->wroteLength = facts.imageLength;
+            memcpy(v->wrote, image.data(), facts.imageLength);
+        }
     }
     facts.requestFaults = (s.faults & ((1u << FaultRequest) | (1u << FaultSwitchStuck))) != 0;
 
@@ -425,8 +473,9 @@ void ExecuteRun(const Scenario& s, VcMachine* machine, const char* folderText, R
     v->requests = machine->requestCount - requestsBefore;
     v->virtualNs = machine->now - timeBefore;
     for (int k = 0; k < FaultKindCount; ++k) {
-        if ((s.faults & (1u << k)) && k != FaultFlippedBit && k != FaultKilled)
+        if ((s.faults & (1u << k)) && k != FaultFlippedBit && k != FaultKilled && k != FaultSecondRun)
             v->faultFired[k] = true;
     }
     RecordingProgressHook = nullptr;
+    RunLockRelease(&lock);
 }

@@ -18,6 +18,7 @@ const char* const FaultNames[FaultKindCount] = {
     "erase never finishes",   "program never ends", "page load times out",  "serial data-in stuck",
     "ROM switch stuck",       "dual-BIOS stops",    "disk full on save",    "save write refused",
     "save close fails",       "save create fails",  "image read fails",     "killed mid-write",
+    "second run mid-write",
 };
 
 const char* const InvariantNames[InvariantCount] = {
@@ -29,6 +30,7 @@ const char* const InvariantNames[InvariantCount] = {
     "failure without its step",
     "ROM access left open",
     "resources not given back",
+    "two runs: a success undone",
 };
 
 const char* const ImageNames[ImageKindCount] = {
@@ -99,6 +101,18 @@ std::string Version(Rng& rng, bool fifth)
     snprintf(text, sizeof text, fifth ? "%02X.%02X.%02X.%02X.%02X" : "%02X.%02X.%02X.%02X", 4 + rng.Below(2),
              rng.Below(256), rng.Below(256), rng.Below(256), rng.Below(256));
     return text;
+}
+
+// When in the write a second run starts, and what it does: mostly an update
+// of its own image, now and then a save (on a dual-BIOS board it selects
+// ROM 2) or a restore.
+void DrawSecondRun(Rng& rng, Scenario* s, bool writes)
+{
+    if (!writes)
+        return;
+    s->secondRunAtDraw = rng.Between(1, DrawsOfAWrite(s->imageLength));
+    uint32_t pick = rng.Below(100);
+    s->secondFlow = pick < 60 ? FlowUpdate : pick < 85 ? FlowSave : FlowRestore;
 }
 
 void Line(std::string& profile, const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -298,6 +312,10 @@ Scenario DrawScenario(uint64_t seed, uint32_t run)
                 fits = writes;
                 s.killAtDraw = rng.Between(1, DrawsOfAWrite(s.imageLength));
                 break;
+            case FaultSecondRun:
+                DrawSecondRun(rng, &s, writes);
+                fits = writes;
+                break;
             default:
                 break;
             }
@@ -311,6 +329,8 @@ Scenario DrawScenario(uint64_t seed, uint32_t run)
         s.flipAtDraw = 0;
     if (!(s.faults & (1u << FaultKilled)))
         s.killAtDraw = 0;
+    if (!(s.faults & (1u << FaultSecondRun)))
+        s.secondRunAtDraw = 0;
     if (!(s.faults & (1u << FaultDiskFull)))
         s.writeLimit = -1;
 
@@ -398,7 +418,14 @@ std::string DescribeScenario(const Scenario& s)
              s.longPath ? ", 259-character path" : "", ImageKindName(s.image), s.imageLength,
              s.longFileBytes ? " (long file)" : "", s.confirm ? "OK" : "Cancel", s.faults, s.flipAtDraw, s.killAtDraw,
              s.writeLimit);
-    return text;
+    std::string described = text;
+    if (s.secondRunAtDraw != 0) {
+        static const char* const Flows[FlowKindCount] = {"update", "save", "restore"};
+        described += std::string(", second run (") + Flows[s.secondFlow] + ") @" + std::to_string(s.secondRunAtDraw);
+    }
+    if (s.isSecondRun)
+        described += " (the second run)";
+    return described;
 }
 
 Scenario RecoveryScenario(const Scenario& killed)
@@ -414,5 +441,17 @@ Scenario RecoveryScenario(const Scenario& killed)
     s.confirm = true;
     s.longPath = false;
     s.dualDialogOk = false;
+    s.secondRunAtDraw = 0;
+    return s;
+}
+
+Scenario SecondRunScenario(const Scenario& first)
+{
+    Scenario s = RecoveryScenario(first);
+    s.flow = first.secondFlow;
+    // Only a board booted from ROM 2 has a second BIOS to restore from.
+    if (s.flow == FlowRestore && !(first.dualBoard && first.bootedFromRom2))
+        s.flow = FlowUpdate;
+    s.isSecondRun = true;
     return s;
 }
