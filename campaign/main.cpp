@@ -127,6 +127,18 @@ void ClearFaults(VcMachine* machine)
     }
 }
 
+void CountViolations(Tally& t, const Scenario& s, const RunVerdict& v, bool show)
+{
+    for (int i = 0; i < InvariantCount; ++i) {
+        if (!(v.violations & (1u << i)))
+            continue;
+        t.violations[i]++;
+        if (show)
+            printf("  VIOLATION %s: %s\n    %s\n", InvariantName(static_cast<Invariant>(i)), v.why[i],
+                   DescribeScenario(s).c_str());
+    }
+}
+
 void Count(Tally& t, const Scenario& s, int row, Outcome outcome, const RunVerdict& v, bool show)
 {
     if (outcome == OutcomeHang) {
@@ -148,14 +160,7 @@ void Count(Tally& t, const Scenario& s, int row, Outcome outcome, const RunVerdi
     }
     if (v.virtualNs > t.maxVirtualNs)
         t.maxVirtualNs = v.virtualNs;
-    for (int i = 0; i < InvariantCount; ++i) {
-        if (!(v.violations & (1u << i)))
-            continue;
-        t.violations[i]++;
-        if (show)
-            printf("  VIOLATION %s: %s\n    %s\n", InvariantName(static_cast<Invariant>(i)), v.why[i],
-                   DescribeScenario(s).c_str());
-    }
+    CountViolations(t, s, v, show);
 }
 
 // Before a run that starts a second one: the parts as they are.
@@ -200,14 +205,8 @@ void CountTwoRuns(Tally& t, const Scenario& s, Outcome firstOutcome, const Share
         if (show)
             printf("  VIOLATION %s (second run)\n    %s\n", InvariantName(broken), DescribeScenario(second).c_str());
     }
-    for (int i = 0; told && i < InvariantCount; ++i) {
-        if (!(b.violations & (1u << i)))
-            continue;
-        t.violations[i]++;
-        if (show)
-            printf("  VIOLATION %s: %s\n    %s\n", InvariantName(static_cast<Invariant>(i)), b.why[i],
-                   DescribeScenario(second).c_str());
-    }
+    if (told)
+        CountViolations(t, second, b, show);
     if (firstOutcome != OutcomeVerdict)
         return;
     TwoRunFacts f;
