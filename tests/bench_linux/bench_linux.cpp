@@ -37,12 +37,12 @@ struct Mode {
     const char* profile;     // 0: the built-in machine
     int card;
     uint16_t deviceId;
-    const char* answers;     // the dual-BIOS offer declined, the flash confirmed
+    const char* answers;     // the flash confirmed (the dual-BIOS offer is declined: no terminal)
 };
 
 const Mode Modes[] = {
     {true, "parallel page 128 (card 0, 29EE010)", 0, 0, 0x0281, "ok\n"},
-    {true, "parallel byte (card 1, 39VF010)", 0, 1, 0x0253, "cancel\nok\n"},
+    {true, "parallel byte (card 1, 39VF010)", 0, 1, 0x0253, "ok\n"},
     {true, "SPI page 128 (card 2, M25P10)", 0, 2, 0x0322, "ok\n"},
     {false, "SPI byte (25VF010)",
      "card 1:0 0x10DE:0x0322 bar0=0xE8000008 interface=spi\npart 25VF010 image=04.34.20.19.00\n", 0, 0x0322, "ok\n"},

@@ -493,6 +493,7 @@ TEST_F(Qzflash, SaveFailures)
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(SameLines(run.out, OneCardHeader + Lines{"== Save BIOS: no/such/folder/backup.rom",
                                                          "Error: File open faile ,can't backup from BOIS"}));
+    EXPECT_EQ(run.err, "qzflash: no/such/folder/backup.rom: No such file or directory\n");
 }
 
 // ---- dual-BIOS boards: restore and the start-up offer ----
