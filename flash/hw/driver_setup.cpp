@@ -7,6 +7,7 @@
 #include "platform/driver_io.h"
 #include "platform/files.h"
 #include "platform/system.h"
+#include "platform/timing.h"
 #include "platform/ui.h"
 
 const char KernelDevicePath[] = "\\\\.\\Norvik";
@@ -110,25 +111,109 @@ bool RemoveDriverService(ServiceHandle manager, const char* serviceName)
     return removed;
 }
 
+// The manager may give a driver's path with the object manager's "\??\"
+// before it; case and separators do not tell files apart either.
+static bool SameImagePath(const char* configured, const char* ours)
+{
+    if (strncmp(configured, "\\??\\", 4) == 0)
+        configured += 4;
+    for (;; ++configured, ++ours) {
+        char a = *configured == '/' ? '\\' : *configured;
+        char b = *ours == '/' ? '\\' : *ours;
+        if (a >= 'a' && a <= 'z')
+            a = static_cast<char>(a - 'a' + 'A');
+        if (b >= 'a' && b <= 'z')
+            b = static_cast<char>(b - 'a' + 'A');
+        if (a != b)
+            return false;
+        if (a == 0)
+            return true;
+    }
+}
+
+// The service is registered for another image than `imagePath`.
+static bool ForeignImage(ServiceHandle service, const char* imagePath, bool unreadableIsForeign)
+{
+    char configured[PathBufferSize];
+    if (!SvcGetImagePath(service, configured, sizeof configured))
+        return unreadableIsForeign;
+    return !SameImagePath(configured, imagePath);
+}
+
+// A driver already running from the service another folder registered (a
+// run killed there leaves it behind) is not this program's.
+static bool ForeignDriverRunning(const char* imagePath)
+{
+    ServiceHandle manager = SvcOpenManager();
+    ServiceHandle service = SvcOpen(manager, DriverServiceName);
+    bool foreign = service && ForeignImage(service, imagePath, false);
+    if (service)
+        SvcClose(service);
+    if (manager)
+        SvcClose(manager);
+    return foreign;
+}
+
+// A driver unloads at once on Windows; Wine's device host may take a few seconds.
+enum { StopPolls = 100, StopPollMs = 100 };
+
+// A registered service that names another image would load that driver,
+// not the one beside this program: it is stopped and pointed at ours. True
+// when there is no service yet or it is ours now.
+static bool ClaimDriverService(ServiceHandle manager, const char* imagePath)
+{
+    ServiceHandle service = SvcOpen(manager, DriverServiceName);
+    if (!service)
+        return true;
+    bool ours = !ForeignImage(service, imagePath, true);
+    if (!ours) {
+        // A stop is refused when it is not running; what counts is the state.
+        SvcStop(service);
+        bool stopped = SvcIsStopped(service);
+        for (int i = 0; !stopped && i < StopPolls; ++i) {
+            PlatformSleep(StopPollMs);
+            stopped = SvcIsStopped(service);
+        }
+        ours = stopped && SvcSetImagePath(service, imagePath);
+    }
+    SvcClose(service);
+    return ours;
+}
+
 bool OpenDriver()
 {
-    DriverHandle handle = 0;
-    if (DeviceOpen(KernelDevicePath, &handle)) {
-        DriverWasRunning = true;
-        DeviceHandle = handle;
-        return true;
-    }
-    DriverWasRunning = false;
-
     // Without a whole image path nothing is registered: a cut path would
     // point the service at the wrong file.
     char imagePath[PathBufferSize];
-    if (!ProgramFilePath(DriverImageName, imagePath, sizeof imagePath)) {
+    bool havePath = ProgramFilePath(DriverImageName, imagePath, sizeof imagePath);
+
+    DriverHandle handle = 0;
+    if (DeviceOpen(KernelDevicePath, &handle)) {
+        if (!havePath || !ForeignDriverRunning(imagePath)) {
+            DriverWasRunning = true;
+            DeviceHandle = handle;
+            return true;
+        }
+        DeviceClose(handle);
+    }
+    DriverWasRunning = false;
+    if (!havePath) {
         DeviceHandle = 0;
         return false;
     }
 
     ServiceHandle manager = SvcOpenManager();
+    if (!ClaimDriverService(manager, imagePath)) {
+        if (manager)
+            SvcClose(manager);
+        // Not this run's service: it is left as it was found.
+        DriverWasRunning = true;
+        DeviceHandle = 0;
+        if (!AutoMode)
+            UiMessageBox(MainWindow, "The Norvik driver service uses another QZF.SYS and cannot be changed.", "Error",
+                         UiMbOk);
+        return false;
+    }
     if (!InstallDriverService(manager, DriverServiceName, imagePath)) {
         StopDriverService(manager, DriverServiceName);
         RemoveDriverService(manager, DriverServiceName);

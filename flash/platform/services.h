@@ -1,8 +1,9 @@
 // Seam to the service control manager: one function per system call, so the
 // install / start / stop / remove steps above it are the same code on every
 // platform. Win32: OpenSCManagerA, CreateServiceA, OpenServiceA,
-// StartServiceA, ControlService, DeleteService, CloseServiceHandle. Tests use
-// a scripted manager that records every call.
+// StartServiceA, ControlService, DeleteService, QueryServiceConfigA,
+// ChangeServiceConfigA, QueryServiceStatus, CloseServiceHandle. Tests use a
+// scripted manager that records every call.
 #pragma once
 #include <stdint.h>
 
@@ -33,6 +34,16 @@ bool SvcStop(ServiceHandle service);
 
 // Marks it for deletion.
 bool SvcDelete(ServiceHandle service);
+
+// The image path the service is configured with, as the manager gives it.
+// False when it cannot be read or does not fit `size`.
+bool SvcGetImagePath(ServiceHandle service, char* path, uint32_t size);
+
+// Points the service at another image, with the parameters SvcCreate uses.
+bool SvcSetImagePath(ServiceHandle service, const char* imagePath);
+
+// The service is stopped (not running, starting or stopping).
+bool SvcIsStopped(ServiceHandle service);
 
 // Closes a manager or service handle.
 void SvcClose(ServiceHandle handle);

@@ -59,6 +59,14 @@ TEST_F(DriverSetup, ServiceStepsReportTheirTableResults)
     EXPECT_EQ(ScriptedServices.openHandles, 0);
 }
 
+// The service manager is only asked what the running driver's service names.
+void ExpectServiceUntouched()
+{
+    for (ScriptedServiceCallKind kind : {SvcCallCreate, SvcCallStart, SvcCallStop, SvcCallDelete, SvcCallSetImagePath})
+        EXPECT_EQ(ScriptedServiceCallCount(kind), 0u) << "call kind " << int(kind);
+    EXPECT_EQ(ScriptedServices.openHandles, 0);
+}
+
 TEST_F(DriverSetup, RunningDriverIsOpenedAndLeftAlone)
 {
     ASSERT_TRUE(Machine(OneCardProfile));
@@ -71,7 +79,22 @@ TEST_F(DriverSetup, RunningDriverIsOpenedAndLeftAlone)
     EXPECT_TRUE(CloseHardware());
     EXPECT_EQ(DeviceHandle, 0u);
     EXPECT_EQ(machine->deviceCloses, 1u);
-    EXPECT_EQ(ScriptedServices.callCount, 0u);   // the service manager was never asked
+    ExpectServiceUntouched();
+
+    // The same when its service names this program's driver, in the form the
+    // manager gives a driver's path.
+    ScriptedServices.exists = true;
+    ScriptedServices.running = true;
+    strcpy(ScriptedServices.serviceName, "Norvik");
+    std::string ours = "\\??\\" + folder + "qzf.sys";
+    strcpy(ScriptedServices.imagePath, ours.c_str());
+    ScriptedServices.callCount = 0;
+    ASSERT_TRUE(OpenHardware());
+    EXPECT_TRUE(DriverWasRunning);
+    EXPECT_TRUE(CloseHardware());
+    EXPECT_EQ(ScriptedServiceCallCount(SvcCallGetImagePath), 1u);
+    ExpectServiceUntouched();
+    EXPECT_TRUE(ScriptedServices.running);
 }
 
 TEST_F(DriverSetup, ServiceInstalledForTheRunIsRemovedAtTheEnd)
@@ -98,17 +121,72 @@ TEST_F(DriverSetup, ServiceInstalledForTheRunIsRemovedAtTheEnd)
     EXPECT_LT(ScriptedServiceLastCall(SvcCallStop), ScriptedServiceLastCall(SvcCallDelete));
 }
 
-TEST_F(DriverSetup, StaleServiceEntryIsStartedUnchanged)
+// A service another folder registered (a run killed there leaves it behind),
+// stopped or still running its driver, is pointed at this program's driver
+// before anything is started or used; the run then removes it as its own.
+TEST_F(DriverSetup, ServiceOfAnotherFolderIsPointedAtThisProgramsDriver)
 {
-    ASSERT_TRUE(Machine(OneCardProfile));
-    ScriptedServices.exists = true;
-    strcpy(ScriptedServices.serviceName, "Norvik");
-    strcpy(ScriptedServices.imagePath, "D:\\old\\QZF.SYS");
-    ASSERT_TRUE(OpenHardware());
-    EXPECT_STREQ(ScriptedServices.imagePath, "D:\\old\\QZF.SYS");
-    EXPECT_EQ(ScriptedServiceCallCount(SvcCallCreate), 1u);
-    EXPECT_EQ(ScriptedServiceCallCount(SvcCallDelete), 0u);
-    EXPECT_TRUE(ScriptedServices.running);
+    for (bool running : {false, true}) {
+        SCOPED_TRACE(running ? "running" : "stopped");
+        ASSERT_TRUE(Machine(OneCardProfile));
+        ScriptedServices.callCount = 0;
+        ScriptedServices.exists = true;
+        ScriptedServices.running = running;
+        strcpy(ScriptedServices.serviceName, "Norvik");
+        strcpy(ScriptedServices.imagePath, "D:\\old\\QZF.SYS");
+        if (running)
+            DriverAlreadyRunning();
+        ASSERT_TRUE(OpenHardware());
+        EXPECT_EQ(std::string(ScriptedServices.imagePath), folder + "QZF.SYS");
+        EXPECT_FALSE(DriverWasRunning);
+        EXPECT_TRUE(ScriptedServices.running);
+        EXPECT_LT(ScriptedServiceLastCall(SvcCallSetImagePath), ScriptedServiceLastCall(SvcCallStart));
+        EXPECT_LT(ScriptedServiceLastCall(SvcCallStop), ScriptedServiceLastCall(SvcCallSetImagePath));
+        EXPECT_EQ(machine->deviceOpens, running ? 2u : 1u);
+        EXPECT_EQ(machine->deviceCloses, running ? 1u : 0u);   // the old driver's handle went first
+        EXPECT_TRUE(CloseHardware());
+        EXPECT_FALSE(ScriptedServices.exists);
+        EXPECT_EQ(ScriptedServices.openHandles, 0);
+        EXPECT_EQ(Recording.boxCount, 0u);
+    }
+}
+
+// When it cannot be changed, the run says so, ends as a driver that cannot
+// be opened ends, and leaves the service as it found it.
+TEST_F(DriverSetup, ServiceOfAnotherFolderThatCannotBeChangedEndsTheStartUp)
+{
+    for (int failure = 0; failure < 2; ++failure) {
+        SCOPED_TRACE(failure == 0 ? "stop fails" : "change fails");
+        ASSERT_TRUE(Machine(OneCardProfile));
+        Recording.boxCount = 0;
+        ScriptedServices.callCount = 0;
+        ScriptedServices.exists = true;
+        ScriptedServices.running = true;
+        strcpy(ScriptedServices.serviceName, "Norvik");
+        strcpy(ScriptedServices.imagePath, "D:\\old\\QZF.SYS");
+        ScriptedServices.stopFails = failure == 0;
+        ScriptedServices.setImageFails = failure == 1;
+        DriverAlreadyRunning();
+        MainWindow = RecordedMainWindow;
+        EXPECT_FALSE(OpenHardware());
+        EXPECT_EQ(DeviceHandle, 0u);
+        EXPECT_EQ(CardCount, 0);
+        ASSERT_EQ(Recording.boxCount, 1u);
+        EXPECT_STREQ(Recording.boxes[0].text, "The Norvik driver service uses another QZF.SYS and cannot be changed.");
+        EXPECT_STREQ(Recording.boxes[0].caption, "Error");
+        EXPECT_EQ(ScriptedServiceCallCount(SvcCallCreate), 0u);
+        EXPECT_EQ(ScriptedServiceCallCount(SvcCallStart), 0u);
+        EXPECT_TRUE(CloseHardware());
+        EXPECT_TRUE(ScriptedServices.exists);
+        EXPECT_EQ(ScriptedServiceCallCount(SvcCallDelete), 0u);
+        EXPECT_STREQ(ScriptedServices.imagePath, "D:\\old\\QZF.SYS");
+        EXPECT_EQ(ScriptedServices.openHandles, 0);
+    }
+    // Unattended, the same without a box.
+    AutoMode = true;
+    ScriptedServices.running = true;
+    EXPECT_FALSE(OpenHardware());
+    EXPECT_EQ(Recording.boxCount, 1u);
 }
 
 TEST_F(DriverSetup, FailedInstallIsRetriedOnceAfterStopAndRemove)
@@ -116,13 +194,14 @@ TEST_F(DriverSetup, FailedInstallIsRetriedOnceAfterStopAndRemove)
     ASSERT_TRUE(Machine(OneCardProfile));
     ScriptedServices.exists = true;   // a broken entry the install cannot replace
     strcpy(ScriptedServices.serviceName, "Norvik");
+    strcpy(ScriptedServices.imagePath, (folder + "QZF.SYS").c_str());
     ScriptedServices.createError = 1072;   // marked for deletion
     ScriptedServices.createFailures = 1;
     ASSERT_TRUE(OpenHardware());
-    const ScriptedServiceCallKind expected[] = {SvcCallOpenManager, SvcCallCreate, SvcCallOpen,  SvcCallStop,
-                                                SvcCallClose,       SvcCallOpen,   SvcCallDelete, SvcCallClose,
-                                                SvcCallCreate,      SvcCallClose,  SvcCallOpen,  SvcCallStart,
-                                                SvcCallClose,       SvcCallClose};
+    const ScriptedServiceCallKind expected[] = {
+        SvcCallOpenManager, SvcCallOpen,   SvcCallGetImagePath, SvcCallClose, SvcCallCreate, SvcCallOpen,
+        SvcCallStop,        SvcCallClose,  SvcCallOpen,         SvcCallDelete, SvcCallClose, SvcCallCreate,
+        SvcCallClose,       SvcCallOpen,   SvcCallStart,        SvcCallClose,  SvcCallClose};
     ASSERT_EQ(ScriptedServices.callCount, sizeof expected / sizeof expected[0]);
     for (size_t i = 0; i < sizeof expected / sizeof expected[0]; ++i)
         EXPECT_EQ(ScriptedServices.calls[i].kind, expected[i]) << "call " << i;
@@ -160,9 +239,10 @@ TEST_F(DriverSetup, NoServiceManagerMeansNoDevice)
     EXPECT_FALSE(OpenHardware());
     EXPECT_EQ(DeviceHandle, 0u);
     EXPECT_EQ(CardCount, 0);   // no discovery without the driver
-    // Every step is tried and fails: install, stop, remove, install again, start.
+    // Every step is tried and fails: the look at an old entry, install, stop,
+    // remove, install again, start.
     EXPECT_EQ(ScriptedServiceCallCount(SvcCallCreate), 2u);
-    EXPECT_EQ(ScriptedServiceCallCount(SvcCallOpen), 3u);
+    EXPECT_EQ(ScriptedServiceCallCount(SvcCallOpen), 4u);
     for (uint32_t i = 0; i < ScriptedServices.callCount; ++i)
         EXPECT_FALSE(ScriptedServices.calls[i].ok) << "call " << i;
     EXPECT_EQ(ScriptedServiceCallCount(SvcCallClose), 0u);

@@ -219,6 +219,52 @@ TEST_F(StartUp, AboutComesWithAltQuestionMarkAndAltSlash) {
   EXPECT_EQ(End(), 0);
 }
 
+// A "Norvik" service that another folder registered (a run killed there
+// leaves it), stopped or still running that folder's driver, is pointed at
+// the driver beside the program before anything is used: the program shows
+// its own machine, not the other folder's, and removes the service at the end.
+TEST_F(StartUp, AServiceLeftByAnotherFolderIsReplaced) {
+  std::string other = "C:\\qzflash test\\" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+                      " other\\";
+  CreateDirectoryA(other.c_str(), nullptr);
+  ASSERT_TRUE(CopyFileA(DriverSys.c_str(), (other + "QZF.SYS").c_str(), FALSE));
+  for (bool running : {false, true}) {
+    SCOPED_TRACE(running ? "running" : "stopped");
+    // The other folder's machine has no supported card at all.
+    Machine stale;
+    std::string error;
+    ASSERT_TRUE(LoadProfile("device 0:0 0x8086:0x2570 class=0x060000\n", &stale, &error)) << error;
+    ASSERT_TRUE(WriteMachineFile(other + "QZF.vcm", stale.m));
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    ASSERT_TRUE(manager);
+    SC_HANDLE service = CreateServiceA(manager, "Norvik", "Norvik", SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+                                       SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, (other + "QZF.SYS").c_str(),
+                                       nullptr, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(service) << GetLastError();
+    if (running) {
+      EXPECT_TRUE(StartServiceA(service, 0, nullptr)) << GetLastError();
+    }
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    EXPECT_EQ(QueryNorvik().state, DWORD(running ? SERVICE_RUNNING : SERVICE_STOPPED));
+
+    UseMachine(OneCardProfile);
+    Start();
+    HWND window = MainWindow();
+    ASSERT_TRUE(window) << "no main window: the other folder's driver was used";
+    ServiceState now = QueryNorvik();
+    EXPECT_EQ(now.state, DWORD(SERVICE_RUNNING));
+    EXPECT_EQ(now.binary, folder + "QZF.SYS");
+    Picture shown = CaptureClient(window);
+    for (int row = 1; row <= 3; ++row) EXPECT_GT(InkInRow(shown, row), 20) << "row " << row;
+    Command(window, CmdExit);
+    EXPECT_EQ(End(), 0);
+    ExpectDriverSaved();
+    EXPECT_EQ(after.m->deviceOpens, 1u);
+    EXPECT_TRUE(WaitNorvikGone(20000));
+  }
+}
+
 TEST_F(Refusals, MissingDriverFileEndsBeforeAnyService) {
   UseMachine(OneCardProfile);
   DeleteFileA((folder + "QZF.SYS").c_str());

@@ -37,3 +37,20 @@ bool SvcDelete(ServiceHandle)
 void SvcClose(ServiceHandle)
 {
 }
+
+bool SvcGetImagePath(ServiceHandle, char* path, uint32_t size)
+{
+    if (size > 0)
+        path[0] = 0;
+    return false;
+}
+
+bool SvcSetImagePath(ServiceHandle, const char*)
+{
+    return false;
+}
+
+bool SvcIsStopped(ServiceHandle)
+{
+    return false;
+}

@@ -20,6 +20,9 @@ enum ScriptedServiceCallKind : uint8_t {
     SvcCallStop,
     SvcCallDelete,
     SvcCallClose,
+    SvcCallGetImagePath,
+    SvcCallSetImagePath,
+    SvcCallIsStopped,
 };
 
 enum : uint32_t { ScriptedServiceCallCapacity = 64, ScriptedPathSize = 300 };
@@ -41,6 +44,7 @@ struct ScriptedServiceManager {
     uint32_t startError;       // StartService fails with this error (0: behaves)
     bool stopFails;
     bool deleteFails;
+    bool setImageFails;        // ChangeServiceConfig fails
     // The one service the tests look at.
     bool exists;
     bool running;

@@ -192,3 +192,34 @@ void SvcClose(ServiceHandle handle)
         --ScriptedServices.openHandles;
     Record(SvcCallClose, ok, ok ? 0 : ErrorInvalidHandle);
 }
+
+bool SvcGetImagePath(ServiceHandle service, char* path, uint32_t size)
+{
+    ScriptedServiceManager& m = ScriptedServices;
+    bool ok = service == ServiceHandleValue && strlen(m.imagePath) < size;
+    if (ok)
+        Copy(path, size, m.imagePath);
+    Record(SvcCallGetImagePath, ok, ok ? 0 : ErrorInvalidHandle, 0, ok ? m.imagePath : 0);
+    return ok;
+}
+
+bool SvcSetImagePath(ServiceHandle service, const char* imagePath)
+{
+    ScriptedServiceManager& m = ScriptedServices;
+    uint32_t error = 0;
+    if (service != ServiceHandleValue)
+        error = ErrorInvalidHandle;
+    else if (m.setImageFails)
+        error = 5;
+    if (error == 0)
+        Copy(m.imagePath, sizeof m.imagePath, imagePath);
+    Record(SvcCallSetImagePath, error == 0, error, 0, imagePath);
+    return error == 0;
+}
+
+bool SvcIsStopped(ServiceHandle service)
+{
+    bool ok = service == ServiceHandleValue;
+    Record(SvcCallIsStopped, ok, ok ? 0 : ErrorInvalidHandle);
+    return ok && !ScriptedServices.running;
+}
