@@ -90,7 +90,9 @@ void CardDialogCommand(DialogHandle dialog, int commandId)
     if (commandId == DialogIdOk) {
         int selection = DlgListGetSelection(dialog, CardListId);
         if (selection < 0) {
-            UiMessageBox(0, "Please select a card !!", "Message", UiMbOk);
+            // Owned by the dialog, so the dialog waits for it: one box at a
+            // time, and none left behind once a card is chosen.
+            UiMessageBox(dialog, "Please select a card !!", "Message", UiMbOk);
             return;
         }
         SelectedCard = selection;

@@ -104,6 +104,10 @@ HWND FindDialog(DWORD processId, HWND besides) {
   return FindTopLevel(processId, "#32770", besides, true);
 }
 
+HWND FindAnyDialog(DWORD processId) {
+  return FindTopLevel(processId, "#32770", nullptr, false);
+}
+
 HWND WaitDialog(HANDLE process, DWORD processId, DWORD timeoutMs, HWND besides) {
   HWND found = nullptr;
   PollUntil(timeoutMs, [&] {
@@ -150,6 +154,32 @@ MessageBoxView ReadMessageBox(HWND box) {
   return view;
 }
 
+namespace {
+
+struct BoxCount {
+  DWORD processId;
+  const std::string* text;
+  int count;
+};
+
+BOOL CALLBACK CountBox(HWND window, LPARAM context) {
+  BoxCount* seen = reinterpret_cast<BoxCount*>(context);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner == seen->processId && IsWindowVisible(window) && ClassOf(window) == "#32770" &&
+      ReadMessageBox(window).text == *seen->text)
+    ++seen->count;
+  return TRUE;
+}
+
+}  // namespace
+
+int CountBoxes(DWORD processId, const std::string& text) {
+  BoxCount seen = {processId, &text, 0};
+  EnumWindows(CountBox, reinterpret_cast<LPARAM>(&seen));
+  return seen.count;
+}
+
 bool PressButton(HWND dialog, int id) {
   HWND button = GetDlgItem(dialog, id);
   return button && PostMessageA(button, BM_CLICK, 0, 0);
@@ -190,6 +220,75 @@ bool AnswerFileDialog(HWND dialog, const std::string& path) {
   if (edit) target = edit;
   SendMessageA(target, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
   return PressButton(dialog, IDOK);
+}
+
+std::string FileDialogName(HWND dialog) {
+  HWND name = GetDlgItem(dialog, 0x47C);
+  if (!name) return "<no name box>";
+  HWND combo = FindWindowExA(name, nullptr, "ComboBox", nullptr);
+  HWND edit = FindWindowExA(combo ? combo : name, nullptr, "Edit", nullptr);
+  char text[1024] = "";
+  SendMessageA(edit ? edit : name, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+  return text;
+}
+
+void PressKey(BYTE key) {
+  keybd_event(key, 0, 0, 0);
+  keybd_event(key, 0, KEYEVENTF_KEYUP, 0);
+}
+
+void ClickAt(POINT screen) {
+  INPUT input[3] = {};
+  for (INPUT& one : input) one.type = INPUT_MOUSE;
+  input[0].mi.dx = LONG(screen.x * 65535 / (GetSystemMetrics(SM_CXSCREEN) - 1));
+  input[0].mi.dy = LONG(screen.y * 65535 / (GetSystemMetrics(SM_CYSCREEN) - 1));
+  input[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+  input[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  input[2].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  SendInput(3, input, sizeof input[0]);
+}
+
+namespace {
+
+// The harness's own windows paint only while it takes their messages.
+void PumpOwnMessages() {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+}
+
+}  // namespace
+
+HWND ShowCover(const RECT& screen) {
+  static ATOM coverClass = 0;
+  if (!coverClass) {
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.hbrBackground = CreateSolidBrush(RGB(0, 0, 255));
+    windowClass.lpszClassName = "QzHarnessCover";
+    coverClass = RegisterClassA(&windowClass);
+  }
+  HWND cover = CreateWindowExA(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, "QzHarnessCover", "", WS_POPUP,
+                               screen.left, screen.top, screen.right - screen.left, screen.bottom - screen.top, nullptr,
+                               nullptr, GetModuleHandleA(nullptr), nullptr);
+  if (!cover) return nullptr;
+  ShowWindow(cover, SW_SHOWNOACTIVATE);
+  UpdateWindow(cover);
+  int x = (screen.left + screen.right) / 2, y = (screen.top + screen.bottom) / 2;
+  bool shown = PollUntil(20000, [&] {
+    PumpOwnMessages();
+    return CaptureScreen(x, y, 1, 1)[0] == CoverColour;
+  });
+  if (!shown) {
+    DestroyWindow(cover);
+    return nullptr;
+  }
+  return cover;
+}
+
+void HideCover(HWND cover) {
+  DestroyWindow(cover);
+  PumpOwnMessages();
 }
 
 Picture CaptureClient(HWND window) {

@@ -18,6 +18,8 @@ HWND WaitMainWindow(HANDLE process, DWORD processId, DWORD timeoutMs);
 // A visible dialog ("#32770") of the process other than `besides`.
 HWND FindDialog(DWORD processId, HWND besides = nullptr);
 HWND WaitDialog(HANDLE process, DWORD processId, DWORD timeoutMs, HWND besides = nullptr);
+// A dialog of the process, shown or not yet.
+HWND FindAnyDialog(DWORD processId);
 // Waits until the window is gone or hidden.
 bool WaitGone(HWND window, DWORD timeoutMs);
 
@@ -34,6 +36,8 @@ struct MessageBoxView {
   HWND owner = nullptr;
 };
 MessageBoxView ReadMessageBox(HWND box);
+// Visible message boxes of the process with this text.
+int CountBoxes(DWORD processId, const std::string& text);
 
 // Clicks a dialog button the way the system delivers a click.
 bool PressButton(HWND dialog, int id);
@@ -45,6 +49,20 @@ bool SelectListLine(HWND list, int index);
 // Types a path into the open/save dialog's name box and confirms.
 bool AnswerFileDialog(HWND dialog, const std::string& path);
 bool IsFileDialog(HWND dialog);
+// What the name box of an open/save dialog holds.
+std::string FileDialogName(HWND dialog);
+
+// A key press and release, and a left click at a point of the screen, as a
+// person gives them: to whatever window has the focus or is under the point.
+void PressKey(BYTE key);
+void ClickAt(POINT screen);
+
+// A plain blue window over a rectangle of the screen, without taking the
+// focus; it is on the screen when ShowCover returns it (null if it never
+// shows).
+const uint32_t CoverColour = 0x0000FF;
+HWND ShowCover(const RECT& screen);
+void HideCover(HWND cover);
 
 // Pixels of a window's client area as shown on the screen, top-down
 // 0x00RRGGBB, once the screen has settled.

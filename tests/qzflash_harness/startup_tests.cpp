@@ -95,14 +95,25 @@ TEST_F(StartUp, ThreeCardsAreListedAndTheChoiceIsUsed) {
   EXPECT_EQ(SendMessageA(list, LB_GETCURSEL, 0, 0), LB_ERR);
   Shot("card-selection.png", CaptureWindow(dialog));
 
-  // OK without a choice asks for one; Escape does nothing.
+  // OK without a choice asks for one, in a box the dialog waits for: a
+  // click on its OK meanwhile brings no second box. Escape does nothing.
   ASSERT_TRUE(PressButton(dialog, IDOK));
   MessageBoxView ask = NextBox(dialog);
   ASSERT_TRUE(ask.window);
   EXPECT_EQ(ask.caption, "Message");
   EXPECT_EQ(ask.text, "Please select a card !!");
-  EXPECT_EQ(ask.owner, nullptr);
+  EXPECT_EQ(ask.owner, dialog);
+  EXPECT_FALSE(IsWindowEnabled(dialog));
+  RECT ok, box;
+  GetWindowRect(GetDlgItem(dialog, IDOK), &ok);
+  GetWindowRect(ask.window, &box);
+  POINT spot = {ok.left + 4, (ok.top + ok.bottom) / 2};
+  if (PtInRect(&box, spot)) spot.x = ok.right - 4;
+  ASSERT_FALSE(PtInRect(&box, spot)) << "the box hides the dialog's OK";
+  ClickAt(spot);
+  EXPECT_FALSE(PollUntil(3000, [&] { return CountBoxes(Pid(), "Please select a card !!") > 1; })) << "a second box";
   Answer(ask.window, IDOK);
+  EXPECT_TRUE(IsWindowEnabled(dialog));
   DWORD_PTR ignored = 0;
   EXPECT_TRUE(SendMessageTimeoutA(dialog, WM_COMMAND, IDCANCEL, 0, SMTO_NORMAL, 10000, &ignored));
   EXPECT_TRUE(IsWindowVisible(dialog));
