@@ -139,14 +139,19 @@ int main(int argc, char** argv) {
   }
   ::testing::InitGoogleTest(&argc, argv);
   unsigned watchdogSeconds = 1440;
+  bool unknown = false;
   for (int i = 1; i < argc; ++i) {
     if (strncmp(argv[i], "--program=", 10) == 0) ProgramExe = ToWindowsPath(argv[i] + 10);
-    if (strncmp(argv[i], "--driver=", 9) == 0) DriverSys = ToWindowsPath(argv[i] + 9);
-    if (strncmp(argv[i], "--hardware-driver=", 18) == 0) HardwareSys = ToWindowsPath(argv[i] + 18);
-    if (strncmp(argv[i], "--shots=", 8) == 0) ShotFolder = ToWindowsPath(argv[i] + 8);
-    if (strncmp(argv[i], "--watchdog=", 11) == 0) watchdogSeconds = unsigned(atoi(argv[i] + 11));
+    else if (strncmp(argv[i], "--driver=", 9) == 0) DriverSys = ToWindowsPath(argv[i] + 9);
+    else if (strncmp(argv[i], "--hardware-driver=", 18) == 0) HardwareSys = ToWindowsPath(argv[i] + 18);
+    else if (strncmp(argv[i], "--shots=", 8) == 0) ShotFolder = ToWindowsPath(argv[i] + 8);
+    else if (strncmp(argv[i], "--watchdog=", 11) == 0) watchdogSeconds = unsigned(atoi(argv[i] + 11));
+    else {
+      fprintf(stderr, "qzflash harness: unknown argument %s\n", argv[i]);
+      unknown = true;
+    }
   }
-  if (ProgramExe.empty() || DriverSys.empty()) {
+  if (unknown || ProgramExe.empty() || DriverSys.empty()) {
     fprintf(stderr,
             "usage: qzflash_harness --program=<QZFlash.exe> --driver=<QZF.SYS> [--hardware-driver=<QZF.SYS>] "
             "[--shots=<folder>] [--watchdog=<seconds>]\n"
@@ -162,6 +167,11 @@ int main(int argc, char** argv) {
   CreateThread(nullptr, 0, Watchdog, reinterpret_cast<LPVOID>(uintptr_t(watchdogSeconds)), 0, nullptr);
   ::testing::AddGlobalTestEnvironment(new DriverHostWarmUp);
   int result = RUN_ALL_TESTS();
+  // A filter that matched no test judged nothing.
+  if (::testing::UnitTest::GetInstance()->test_to_run_count() == 0) {
+    fprintf(stderr, "qzflash harness: no test matches the filter\n");
+    result = 2;
+  }
   fflush(stdout);
   ExitProcess(UINT(result));
 }
