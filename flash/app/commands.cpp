@@ -64,6 +64,30 @@ bool SaveImageFile(const char* path, const uint8_t* buffer)
     return VerifyRom(buffer);
 }
 
+// A dialog given a name longer than the path buffer fails; the choice counts
+// as cancelled, and the person is told why.
+static void TellWhyNoName()
+{
+    if (FileNameTooLong())
+        UiMessageBox(MainWindow, "The file path is too long.", "Error", UiMbOk);
+}
+
+bool ChooseImageToOpen()
+{
+    if (ChooseOpenFile(MainWindow, FilePath, FileTitle))
+        return true;
+    TellWhyNoName();
+    return false;
+}
+
+bool ChooseImageToSave()
+{
+    if (ChooseSaveFile(MainWindow, FilePath, FileTitle))
+        return true;
+    TellWhyNoName();
+    return false;
+}
+
 static void ShowOpenFailure()
 {
     SetStatusText("File open faile  ");
@@ -79,7 +103,7 @@ void UpdateBios()
         PutUpText("Can't setup as ROM 1 ..");
         return;
     }
-    if (!ChooseOpenFile(MainWindow, FilePath, FileTitle)) {
+    if (!ChooseImageToOpen()) {
         ShowOpenFailure();
         return;
     }
@@ -125,7 +149,7 @@ void SaveBios()
         return;
     }
     ImageLoaded = true;
-    if (ChooseSaveFile(MainWindow, FilePath, FileTitle) && SaveImageFile(FilePath, ImageBuffer)) {
+    if (ChooseImageToSave() && SaveImageFile(FilePath, ImageBuffer)) {
         SetStatusText("Save file to  ");
         AppendStatusText(FilePath);
         ShowStatusText();

@@ -15,6 +15,11 @@ bool LoadImageFile(uint8_t* buffer, const char* path);
 // card's ROM equals the buffer (the file stays either way).
 bool SaveImageFile(const char* path, const uint8_t* buffer);
 
+// The open / save dialog over FilePath and FileTitle. False when no name was
+// confirmed; a name too long for the buffer is said so in a box.
+bool ChooseImageToOpen();
+bool ChooseImageToSave();
+
 void UpdateBios();
 void RestoreBios();
 void SaveBios();

@@ -154,13 +154,13 @@ bool DispatchCommand(uint32_t commandId)
         DlgRunModal(MainWindow, AboutDialogId, AboutDialogInit, AboutDialogCommand);
         return true;
     case CmdLoadImage:
-        if (ChooseOpenFile(MainWindow, FilePath, FileTitle))
+        if (ChooseImageToOpen())
             LoadImageFile(ImageBuffer, FilePath);
         return true;
     case CmdSaveImage:
         if (!ImageLoaded)
             UiMessageBox(MainWindow, "No file open", "Error", UiMbOk);
-        else if (ChooseSaveFile(MainWindow, FilePath, FileTitle))
+        else if (ChooseImageToSave())
             SaveImageFile(FilePath, ImageBuffer);
         return true;
     case CmdReboot:

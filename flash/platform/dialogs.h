@@ -16,9 +16,13 @@ void PrepareFileDialog(WindowHandle owner);
 
 // Open / save dialogs over the record; `path` (initial name in, chosen name
 // out) and `title` hold FileDialogPathSize characters. Non-zero when the user
-// confirmed a name. The save dialog asks before overwriting.
+// confirmed a name. The save dialog asks before overwriting. A dialog that
+// fails (a name too long for the buffer, for one) counts as cancelled and
+// leaves both buffers empty, since it may have left anything in them.
 int ChooseOpenFile(WindowHandle owner, char* path, char* title);
 int ChooseSaveFile(WindowHandle owner, char* path, char* title);
+// The last open or save dialog gave no name because the name was too long.
+bool FileNameTooLong();
 
 typedef void* DialogHandle;   // HWND of the running dialog
 

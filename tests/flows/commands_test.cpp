@@ -113,6 +113,41 @@ TEST_F(Commands, CancelledOpenShowsThePreviousPath)
     EXPECT_EQ(BoxesSinceStart(), 0u);
 }
 
+// A name longer than the path buffer fails the dialog: a cancelled choice,
+// said so, with nothing of the name kept for the status line or the next
+// dialog.
+TEST_F(Commands, NameTooLongForTheBufferCountsAsCancelled)
+{
+    ASSERT_TRUE(Start(OneCardProfile));
+    std::string kept = ImageFile("KEEP.ROM", Image(65536, 0x0281));
+    ScriptFileChoice(kept.c_str());
+    DispatchCommand(CmdLoadImage);
+    std::string longName = PathOf("") + std::string(262 - PathOf("").size() - 4, 'x') + ".rom";
+    ASSERT_EQ(longName.size(), 262u);
+    uint64_t erases = Rom(0)->eraseCount;
+
+    ScriptFileChoice(longName.c_str());
+    DispatchCommand(CmdUpdateBios);
+    ASSERT_EQ(BoxesSinceStart(), 1u);
+    EXPECT_EQ(LastBox(), "The file path is too long.");
+    EXPECT_STREQ(Recording.boxes[Recording.boxCount - 1].caption, "Error");
+    EXPECT_STREQ(StatusLines[5], "File open faile  ");
+    EXPECT_EQ(LastStatusLine, 5);
+    EXPECT_STREQ(FileTitle, "");
+
+    ScriptFileCancel();
+    DispatchCommand(CmdUpdateBios);
+    EXPECT_STREQ(ScriptedFiles.dialogs[ScriptedFiles.dialogCount - 1].initialPath, "");
+    EXPECT_EQ(BoxesSinceStart(), 1u);   // a plain cancel says nothing more
+
+    ScriptFileChoice(longName.c_str());
+    DispatchCommand(CmdSaveBios);
+    ASSERT_EQ(BoxesSinceStart(), 3u);
+    EXPECT_STREQ(Recording.boxes[Recording.boxCount - 2].text, "The file path is too long.");
+    EXPECT_EQ(LastBox(), BackupFailedText);
+    EXPECT_EQ(Rom(0)->eraseCount, erases);
+}
+
 TEST_F(Commands, BadImageFilesAreRefusedBeforeAnythingIsWritten)
 {
     ASSERT_TRUE(Start(OneCardProfile));

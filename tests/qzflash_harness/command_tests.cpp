@@ -15,6 +15,19 @@ const char DualBiosProfile[] =
 
 const char FlashQuestion[] = "\nDuring BIOS flashed,please wait until the progress complete.";
 
+// The pixels of rows `first` to `last` of two pictures agree.
+bool SameRows(const Picture& a, const Picture& b, int first, int last) {
+  if (a.width != b.width || a.height <= last || b.height <= last) return false;
+  for (int y = first; y <= last; ++y)
+    for (int x = 0; x < a.width; ++x)
+      if (a.At(x, y) != b.At(x, y)) return false;
+  return true;
+}
+
+// While it writes, the window keeps telling the truth: a part uncovered
+// during the erase is drawn again before the write begins, a key and close
+// requests given during the flash answer nothing, and an update declined at
+// its question afterwards leaves no line of the earlier one on the screen.
 TEST_F(Commands, UpdateWritesTheImageAndAsksForAReboot) {
   UseMachine(OneCardProfile);
   std::vector<uint8_t> image = MakeImage(0x10DE, 0x0281, 8192, "04.28.20.09");
@@ -176,6 +189,39 @@ TEST_F(Commands, BadImageFilesAreRefusedWithoutTouchingTheCard) {
   ExpectDriverSaved();
   EXPECT_EQ(0, memcmp(after.m->cards[0].parts[0].data, machine.m->cards[0].parts[0].data, 65536));
   EXPECT_EQ(after.m->cards[0].parts[0].eraseCount, 0u);
+}
+
+// A path too long for the program's buffer fails the open dialog: the
+// person is told, the status line is the one of a cancelled choice, and the
+// next dialog starts empty.
+TEST_F(Commands, OverlongPathIsRefusedAndForgotten) {
+  UseMachine(OneCardProfile);
+  Start();
+  HWND window = MainWindow();
+  ASSERT_TRUE(window);
+
+  Command(window, CmdUpdate);
+  HWND dialog = NextDialog();
+  ASSERT_TRUE(dialog && IsFileDialog(dialog));
+  Answer(dialog, IDCANCEL);
+  EXPECT_TRUE(PollUntil(20000, [&] { return InkInRow(CaptureClientNow(window), 5) > 20; }));
+  Picture cancelled = CaptureClient(window);   // "File open faile  " and no path
+
+  std::string path = folder + std::string(262 - folder.size() - 4, 'x') + ".rom";
+  ASSERT_EQ(path.size(), 262u);
+  Command(window, CmdUpdate);
+  ChooseFile(path);
+  ExpectBox("Error", "The file path is too long.");
+  Picture refused = CaptureClient(window);
+  EXPECT_TRUE(SameRows(refused, cancelled, 0, 104)) << "the status line shows more than a cancelled choice";
+
+  Command(window, CmdUpdate);
+  dialog = NextDialog();
+  ASSERT_TRUE(dialog && IsFileDialog(dialog));
+  EXPECT_EQ(FileDialogName(dialog), "");
+  Answer(dialog, IDCANCEL);
+  Command(window, CmdExit);
+  EXPECT_EQ(End(), 0);
 }
 
 }  // namespace

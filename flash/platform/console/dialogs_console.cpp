@@ -131,11 +131,19 @@ void RunDualBios(ConsoleDialog* dialog, DialogCommandHandler onCommand)
     }
 }
 
+bool NameTooLong;
+
 int RunFileDialog(char* path, char* title, bool save)
 {
     const char* chosen = ConsoleFileChoice;
     ConsoleFileChoice = 0;
-    if (!chosen || !chosen[0] || strlen(chosen) >= FileDialogPathSize)
+    NameTooLong = chosen && strlen(chosen) >= FileDialogPathSize;
+    if (NameTooLong) {
+        path[0] = 0;
+        title[0] = 0;
+        return 0;
+    }
+    if (!chosen || !chosen[0])
         return 0;
     if (save && access(chosen, F_OK) == 0) {
         char text[FileDialogPathSize + 64];
@@ -169,6 +177,11 @@ int ChooseOpenFile(WindowHandle, char* path, char* title)
 int ChooseSaveFile(WindowHandle, char* path, char* title)
 {
     return RunFileDialog(path, title, true);
+}
+
+bool FileNameTooLong()
+{
+    return NameTooLong;
 }
 
 int DlgRunModal(WindowHandle, int resourceId, DialogInitHandler onInit, DialogCommandHandler onCommand)

@@ -40,6 +40,13 @@ int RunFileDialog(bool save, WindowHandle owner, char* path, char* title)
         record.confirmed = confirm;
     }
     ++f.dialogCount;
+    // A chosen name too long for the buffer fails the dialog, as on Windows.
+    f.nameTooLong = confirm && strlen(chosen) >= FileDialogPathSize;
+    if (f.nameTooLong) {
+        path[0] = 0;
+        title[0] = 0;
+        return 0;
+    }
     if (!confirm)
         return 0;   // a cancelled dialog leaves the buffers alone
     CopyBounded(path, FileDialogPathSize, chosen);
@@ -93,6 +100,11 @@ int ChooseOpenFile(WindowHandle owner, char* path, char* title)
 int ChooseSaveFile(WindowHandle owner, char* path, char* title)
 {
     return RunFileDialog(true, owner, path, title);
+}
+
+bool FileNameTooLong()
+{
+    return ScriptedFiles.nameTooLong;
 }
 
 void ScriptDialogCommand(int commandId, int selection)

@@ -118,12 +118,13 @@ struct ScriptedFileDialogs {
     ScriptedFileAnswer answers[ScriptedFileAnswerCapacity];
     uint32_t dialogCount;
     RecordedFileDialog dialogs[ScriptedFileDialogCapacity];
+    bool nameTooLong;   // the last dialog failed on a name past FileDialogPathSize
 };
 
 extern ScriptedFileDialogs ScriptedFiles;
 
-// The next file dialog returns `path` as if the user chose it; unscripted
-// dialogs are cancelled.
+// The next file dialog returns `path` as if the user chose it (one too long
+// for the buffer fails the dialog); unscripted dialogs are cancelled.
 void ScriptFileChoice(const char* path);
 void ScriptFileCancel();
 

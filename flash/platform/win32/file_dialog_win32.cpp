@@ -5,6 +5,7 @@
 #include "platform/dialogs.h"
 
 static OPENFILENAMEA FileDialogRecord;
+static bool NameTooLong;
 
 static const char FileDialogFilter[] = "Bios Files (*.ROM)\0*.rom\0All Files (*.*)\0*.*\0";
 
@@ -37,15 +38,37 @@ static void FillRecord(WindowHandle owner, char* path, char* title, DWORD flags)
     FileDialogRecord.Flags = flags;
 }
 
+// A cancelled dialog leaves the buffers as they were; a failed one may have
+// put the size it needed into the first bytes of the name, which must not be
+// shown or offered to the next dialog.
+static int Finish(BOOL chosen, char* path, char* title)
+{
+    NameTooLong = false;
+    if (chosen)
+        return 1;
+    DWORD error = CommDlgExtendedError();
+    if (error != 0) {
+        path[0] = 0;
+        title[0] = 0;
+        NameTooLong = error == FNERR_BUFFERTOOSMALL;
+    }
+    return 0;
+}
+
 int ChooseOpenFile(WindowHandle owner, char* path, char* title)
 {
     // No OFN_FILEMUSTEXIST: a typed name is returned and fails at the open.
     FillRecord(owner, path, title, 0);
-    return GetOpenFileNameA(&FileDialogRecord);
+    return Finish(GetOpenFileNameA(&FileDialogRecord), path, title);
 }
 
 int ChooseSaveFile(WindowHandle owner, char* path, char* title)
 {
     FillRecord(owner, path, title, OFN_OVERWRITEPROMPT);
-    return GetSaveFileNameA(&FileDialogRecord);
+    return Finish(GetSaveFileNameA(&FileDialogRecord), path, title);
+}
+
+bool FileNameTooLong()
+{
+    return NameTooLong;
 }
