@@ -42,6 +42,7 @@ bool LoadImageFile(uint8_t* buffer, const char* path)
     }
     ImageLength = length;
     ImageLoaded = true;
+    ImageFromFile = true;
     return true;
 }
 

@@ -13,6 +13,7 @@ uint8_t ImageBuffer[ImageBufferSize];
 uint8_t SpareImageBuffer[ImageBufferSize];
 uint32_t ImageLength;
 bool ImageLoaded;
+bool ImageFromFile;
 char FilePath[PathBufferSize];
 bool MainWindowAlive;
 volatile sig_atomic_t FlashPartTouched;

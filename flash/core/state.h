@@ -23,6 +23,9 @@ extern uint8_t ImageBuffer[ImageBufferSize];
 extern uint8_t SpareImageBuffer[ImageBufferSize];
 extern uint32_t ImageLength;
 extern bool ImageLoaded;
+// The image in ImageBuffer was read from the file FilePath names; clear
+// when it was read from the card, so that a copy of ROM 2 names no file.
+extern bool ImageFromFile;
 extern char FilePath[PathBufferSize];
 // True from the start of the start-up sequence until the main window is
 // destroyed.

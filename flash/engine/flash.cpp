@@ -184,7 +184,8 @@ bool WriteImage(WindowHandle window, const uint8_t* image, uint32_t length)
     if (ok) {
         PlatformSleep(100);
         SetStatusText("Writing Flash with file ");
-        AppendStatusText(FilePath);
+        if (ImageFromFile)
+            AppendStatusText(FilePath);
         ShowStatusText();
         OpenRomAccess();
         SpinDelay(1000);
@@ -287,5 +288,6 @@ bool ReadRomImage(uint8_t* buffer)
     CloseRomAccess();
     ImageLength = romLength;
     ImageLoaded = true;
+    ImageFromFile = false;
     return true;
 }

@@ -17,8 +17,9 @@ VcCard* EngineCard();
 VcFlashPart* EnginePart();
 // DetectFlashInterface, IdentifyFlashPart and FindFlashPart as start-up runs them.
 bool IdentifyEngineCard();
-// A loadable image of `length` bytes in ImageBuffer (ImageLength, ImageLoaded
-// set): header, PCI ids, a version 4 control block, then a fixed pattern.
+// A loadable image of `length` bytes in ImageBuffer (ImageLength, ImageLoaded,
+// ImageFromFile set): header, PCI ids, a version 4 control block, then a
+// fixed pattern.
 void MakeTestImage(uint32_t length, uint16_t vendorId, uint16_t deviceId);
 // First offset where the part differs from ImageBuffer over ImageLength, or -1.
 int32_t FirstPartDifference();

@@ -305,10 +305,19 @@ TEST_F(Commands, DualBiosCommandsLeaveTheirRomSelected)
 
     DispatchCommand(CmdSaveBios);   // unscripted dialog: cancelled, ROM 2 stays
     EXPECT_EQ(VcSelectedPart(Card()), Rom(1));
+
+    // An update whose question was declined leaves its file's name behind;
+    // the restore that follows writes no file and names none.
+    std::string declined = ImageFile("DECLINED.ROM", Image(65536, 0x0253));
+    ScriptFileChoice(declined.c_str());
+    RecordingQueueAnswer(UiIdCancel);
+    DispatchCommand(CmdUpdateBios);
+    EXPECT_EQ(std::string(FilePath), declined);
     DispatchCommand(CmdRestoreBios);
     EXPECT_TRUE(RomHolds(0, rom2));
     EXPECT_EQ(VcSelectedPart(Card()), Rom(0));
     EXPECT_EQ(LastBox(), SwitchText);
+    EXPECT_STREQ(StatusLines[7], "Writing Flash with file ");
 
     std::vector<uint8_t> image = Image(65536, 0x0253);
     ScriptFileChoice(ImageFile("NEW.ROM", image).c_str());

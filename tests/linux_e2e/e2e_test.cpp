@@ -714,6 +714,13 @@ TEST_F(Qzflash, CommandsRunInOrderUntilOneFails)
 
     run = Virtual(profile, {"--yes", "save", "backup.rom", "update", "new.rom", "restore"});
     EXPECT_EQ(run.status, 0);
+    // The restore copies ROM 2 and names no file, not the update's.
+    got = SplitLines(run.out);
+    auto restore = std::find(got.begin(), got.end(), std::string("== Restore BIOS"));
+    ASSERT_NE(restore, got.end()) << run.out;
+    auto writing = std::find_if(restore, got.end(), [](const std::string& l) { return l.rfind("Writing", 0) == 0; });
+    ASSERT_NE(writing, got.end()) << run.out;
+    EXPECT_EQ(*writing, "Writing Flash with file ");
     // The save read ROM 2; the update wrote ROM 1; the restore copied ROM 2 back.
     EXPECT_EQ(ReadBytes(Path("backup.rom")).size(), 65536u);
     EXPECT_EQ(ReadBytes(Path("rom1.rom")), ReadBytes(Path("rom2.rom")));

@@ -146,6 +146,22 @@ TEST_F(Commands, RestoreCopiesTheSecondBiosIntoTheFirst) {
   Answer(confirm.window, IDOK);
   ExpectBox("Message", "Flash completely");
   ExpectBox("Message", "Please set the Switch Button and Reboot the computer!!");
+  // Nothing was chosen yet: the write's line names no file.
+  Picture first = CaptureClient(window);
+  EXPECT_GT(InkInRow(first, 7), 20);
+
+  // An update declined at its question leaves its file's name behind; the
+  // restore after it writes no file and names none either.
+  ASSERT_TRUE(WriteWholeFile(folder + "declined.rom", MakeImage(0x10DE, 0x0281, 2048, "04.28.20.07")));
+  Command(window, CmdUpdate);
+  ChooseFile(folder + "declined.rom");
+  ExpectBox("Confirm", (std::string("ROM BIOS version is :04.28.20.07") + FlashQuestion).c_str(), IDCANCEL);
+  Command(window, CmdRestore);
+  ExpectBox("Confirm", (std::string("ROM BIOS version is :04.28.20.05.01") + FlashQuestion).c_str());
+  ExpectBox("Message", "Flash completely");
+  ExpectBox("Message", "Please set the Switch Button and Reboot the computer!!");
+  Picture again = CaptureClient(window);
+  EXPECT_TRUE(SameRows(again, first, 100, 124)) << "the restore's write line differs from the one naming no file";
 
   Command(window, CmdExit);
   EXPECT_EQ(End(), 0);
