@@ -44,6 +44,15 @@ void AfterUnit(DcHandle dc, uint32_t unitIndex, uint32_t period, uint32_t bytesD
     ProgressDone = static_cast<int32_t>(bytesDone / ProgressBlockBytes);
     if (unitIndex % period == 0)
         DrawProgress(dc, ProgressDone, ProgressTotal);
+    UiPaintPending();
+}
+
+// The bar leaves the screen and the stored state together, so that a repaint
+// never draws a bar that is gone.
+void HideProgress(DcHandle dc, int32_t count)
+{
+    EraseProgress(dc, ProgressOriginX, ProgressOriginY, ProgressBarHeight, ProgressEraseStep, count);
+    ProgressVisible = false;
 }
 
 // The erase/blank loop of a write: two blank checks at most, and a bounded
@@ -138,6 +147,8 @@ bool FlashImage()
     for (const char* s = question; *s != 0; ++s)
         text[n++] = *s;
     text[n] = 0;
+    // Only a deliberate answer starts the erase, not a key typed ahead.
+    UiDiscardInput();
     if (UiMessageBox(MainWindow, text, "Confirm", UiMbOkCancel) != UiIdOk) {
         ClearCommandStatus();
         DrawStatusLines(WindowDC);
@@ -149,11 +160,15 @@ bool FlashImage()
     UiShowWaitCursor(true);
     bool ok = WriteImage(MainWindow, ImageBuffer, ImageLength) && VerifyRom(ImageBuffer);
     UiShowWaitCursor(false);
+    // Keys and clicks given while the part was written must not answer the
+    // box that tells the outcome; and the window stays busy until that box
+    // is answered, so a close request queued meanwhile cannot take it away.
+    UiDiscardInput();
 
     const int32_t eraseBlocks = static_cast<int32_t>(ImageLength / ProgressBlockBytes) + FinalEraseExtraBlocks;
     if (ok) {
         UiMessageBox(MainWindow, "Flash completely", "Message", UiMbOk);
-        EraseProgress(dc, ProgressOriginX, ProgressOriginY, ProgressBarHeight, ProgressEraseStep, eraseBlocks);
+        HideProgress(dc, eraseBlocks);
         SetStatusText("Flash OK!! ");
         AddStatusText(StatusText, 0);
         FlashBusy = false;
@@ -161,9 +176,9 @@ bool FlashImage()
         UiReleaseDC(MainWindow, dc);
         return true;
     }
-    FlashBusy = false;
-    EraseProgress(dc, ProgressOriginX, ProgressOriginY, ProgressBarHeight, ProgressEraseStep, eraseBlocks);
+    HideProgress(dc, eraseBlocks);
     UiMessageBox(MainWindow, "Flash faile!!", "ERROR", UiMbOk);
+    FlashBusy = false;
     UiReleaseDC(MainWindow, dc);
     return false;
 }
@@ -176,8 +191,6 @@ bool WriteImage(WindowHandle window, const uint8_t* image, uint32_t length)
     const FlashPartEntry* part = PartOrUnknown();
     bool ok = length <= ImageBufferSize && CheckImageIds() && CheckImageFit(part->pageSize, part->sectorKB, ImageLength);
     if (ok) {
-        ProgressTotal = static_cast<int32_t>(length / ProgressBlockBytes);
-        ProgressVisible = true;
         PutUpText("Erase BIOS");
         ok = EraseUntilBlank(ImageLength);
     }
@@ -187,13 +200,17 @@ bool WriteImage(WindowHandle window, const uint8_t* image, uint32_t length)
         if (ImageFromFile)
             AppendStatusText(FilePath);
         ShowStatusText();
+        // The bar stays up after the write, through the verification, until
+        // the outcome is told.
+        ProgressDone = 0;
+        ProgressTotal = static_cast<int32_t>(length / ProgressBlockBytes);
+        ProgressVisible = true;
         OpenRomAccess();
         SpinDelay(1000);
         ok = ProgramImage(dc, image, length);
         CloseRomAccess();
     }
     UiReleaseDC(window, dc);
-    ProgressVisible = false;
     return ok;
 }
 
@@ -229,11 +246,17 @@ bool EraseFlash()
         return false;
     }
     // The parallel chip erase is not polled: this fixed wait is all it gets.
+    // Its bar is kept as the progress state, which a repaint draws.
+    ProgressDone = 0;
+    ProgressTotal = EraseBarBlocks;
+    ProgressVisible = true;
     for (int32_t i = 1; i <= EraseBarBlocks; ++i) {
         PlatformSleep(1000);
+        ProgressDone = i;
         DrawProgress(dc, i, EraseBarBlocks);
+        UiPaintPending();
     }
-    EraseProgress(dc, ProgressOriginX, ProgressOriginY, ProgressBarHeight, ProgressEraseStep, EraseBarEraseCount);
+    HideProgress(dc, EraseBarEraseCount);
     UiReleaseDC(MainWindow, dc);
     return true;
 }
@@ -247,6 +270,7 @@ bool CheckBlank(uint32_t length)
             CloseRomAccess();
             return false;
         }
+        UiPaintPending();
     }
     CloseRomAccess();
     return true;
@@ -270,6 +294,7 @@ bool VerifyRom(const uint8_t* buffer)
             CloseRomAccess();
             return false;
         }
+        UiPaintPending();
     }
     CloseRomAccess();
     return true;
@@ -283,8 +308,10 @@ bool ReadRomImage(uint8_t* buffer)
         CloseRomAccess();
         return false;
     }
-    for (uint32_t i = 0; i < romLength; ++i)
+    for (uint32_t i = 0; i < romLength; ++i) {
         buffer[i] = static_cast<uint8_t>(ReadRom8(i));
+        UiPaintPending();
+    }
     CloseRomAccess();
     ImageLength = romLength;
     ImageLoaded = true;

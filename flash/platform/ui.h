@@ -26,3 +26,13 @@ void UiDrawProgress(DcHandle dc, int32_t done, int32_t total);
 void UiEraseProgress(DcHandle dc, int32_t left, int32_t top, int32_t height, int32_t step, int32_t count);
 
 void UiShowWaitCursor(bool wait);
+
+// Lets the program's windows paint what waits to be painted, and takes no
+// other message: no input and no command is handled in the middle of a
+// step. Long steps call it as often as they like (per byte is fine: the Win32
+// one looks at the queue every few tens of milliseconds at most), so that a
+// window uncovered during a flash is drawn again and never taken for hung.
+void UiPaintPending();
+// Drops the keyboard and mouse input queued so far, so that keys pressed
+// while a step ran cannot answer a box shown after it.
+void UiDiscardInput();

@@ -1,6 +1,7 @@
 // Identification and whole flashes on the virtual card, for every listed part
 // and every program mode, and each way a flash can fail.
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <string.h>
 #include <ostream>
 #include <string>
@@ -37,6 +38,7 @@ void ExpectFlashFailed()
     const RecordedBox& last = Recording.boxes[Recording.boxCount - 1];
     EXPECT_STREQ("Flash faile!!", last.text);
     EXPECT_STREQ("ERROR", last.caption);
+    EXPECT_TRUE(last.afterDiscard);   // no key pressed during the write answers it
     ExpectCleanExit();
 }
 
@@ -178,6 +180,9 @@ TEST_F(Flash, SuccessfulRunShowsItsLinesBoxesAndBar)
     EXPECT_EQ(MainWindow, Recording.boxes[0].owner);
     EXPECT_STREQ("Flash completely", Recording.boxes[1].text);
     EXPECT_STREQ("Message", Recording.boxes[1].caption);
+    // Neither box takes a key pressed before it showed.
+    EXPECT_TRUE(Recording.boxes[0].afterDiscard);
+    EXPECT_TRUE(Recording.boxes[1].afterDiscard);
 
     EXPECT_STREQ("New ROM BIOS version is :04.25.15.00", StatusLines[5]);
     EXPECT_STREQ("Erase BIOS", StatusLines[6]);
@@ -400,6 +405,44 @@ TEST_F(Flash, VerifyAndReadBackOfTheRom)
     EXPECT_EQ("ROM file size isn't the same!!", LastLine());
     EXPECT_FALSE(ReadRomImage(SpareImageBuffer));
     EXPECT_EQ(1, EngineCard()->romSwitch);
+}
+
+// The window gets its paint messages all through a flash and a read of the
+// ROM: never a second of (virtual) time or a thousand requests without.
+struct PaintGaps {
+    uint64_t lastRequests, lastTime, maxRequests, maxTime;
+    uint32_t pumps;
+};
+PaintGaps Gaps;
+
+void NotePaint()
+{
+    uint64_t requests = EngineMachine.requestCount;
+    uint64_t time = EngineMachine.now;
+    if (Gaps.pumps > 0) {
+        Gaps.maxRequests = std::max(Gaps.maxRequests, requests - Gaps.lastRequests);
+        Gaps.maxTime = std::max(Gaps.maxTime, time - Gaps.lastTime);
+    }
+    Gaps.lastRequests = requests;
+    Gaps.lastTime = time;
+    ++Gaps.pumps;
+}
+
+TEST_F(Flash, LongStepsLetTheWindowPaint)
+{
+    for (const Mode& mode : {Modes[0], Modes[1]}) {
+        SCOPED_TRACE(mode.name);
+        Attach(mode.partName, mode.deviceId);
+        MakeTestImage(65536, TestVendorId, TestDeviceId);
+        Gaps = PaintGaps{};
+        NotePaint();   // the gaps count from the start to the end
+        RecordingPaintHook = NotePaint;
+        ASSERT_TRUE(FlashImage());
+        ASSERT_TRUE(ReadRomImage(ImageBuffer));
+        NotePaint();
+        EXPECT_LE(Gaps.maxRequests, 1024u);
+        EXPECT_LE(Gaps.maxTime, 1100000000u);   // the erase waits in steps of a second
+    }
 }
 
 // ---- identification ----

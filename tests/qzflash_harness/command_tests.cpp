@@ -35,6 +35,7 @@ TEST_F(Commands, UpdateWritesTheImageAndAsksForAReboot) {
   Start();
   HWND window = MainWindow();
   ASSERT_TRUE(window);
+  Picture header = CaptureClient(window);
   Command(window, CmdUpdate);
   ChooseFile(folder + "new.rom", "open-dialog.png");
 
@@ -45,6 +46,37 @@ TEST_F(Commands, UpdateWritesTheImageAndAsksForAReboot) {
   EXPECT_TRUE(confirm.hasOk && confirm.hasCancel);
   Shot("confirm.png", CaptureWindow(confirm.window));
   Answer(confirm.window, IDOK);
+
+  // The erase bar came and went: the blank check reads the part, and nothing
+  // is drawn until the write's line. The header rows, covered by another
+  // window and uncovered, come back as they were before that line, while
+  // the program has no box or dialog at all.
+  ASSERT_TRUE(PollUntil(BoxTimeout, [&] { return YellowCells(CaptureClientNow(window)) >= 1; }));
+  ASSERT_TRUE(PollUntil(BoxTimeout, [&] {
+    Picture now = CaptureClientNow(window);
+    return BarAreaBlank(now) || InkInRow(now, 7) > 0;
+  }));
+  POINT origin = {0, 0};
+  ClientToScreen(window, &origin);
+  HWND cover = ShowCover(RECT{origin.x + 5, origin.y + 12, origin.x + 320, origin.y + 62});
+  ASSERT_TRUE(cover) << "the cover never showed";
+  HideCover(cover);
+  Picture redrawn;
+  bool dialog = false;
+  EXPECT_TRUE(PollUntil(BoxTimeout, [&] {
+    dialog = FindAnyDialog(Pid()) != nullptr;
+    redrawn = CaptureClientNow(window);
+    return SameRows(redrawn, header, 12, 62) || InkInRow(redrawn, 7) > 0 || dialog;
+  }));
+  EXPECT_TRUE(SameRows(redrawn, header, 12, 62) && InkInRow(redrawn, 7) == 0 && !dialog)
+      << "the uncovered rows were drawn again only " << (dialog ? "by a box" : "with the write's line");
+
+  // A key pressed and close requests sent while the part is written.
+  SetForegroundWindow(window);
+  EXPECT_TRUE(PollUntil(20000, [&] { return GetForegroundWindow() == window; }));
+  EXPECT_EQ(FindDialog(Pid()), nullptr);
+  PressKey(VK_RETURN);
+  ASSERT_TRUE(PostMessageA(window, WM_CLOSE, 0, 0));
 
   // While the part is programmed: cells fill a grid of four, and a close
   // request is refused.
@@ -61,6 +93,9 @@ TEST_F(Commands, UpdateWritesTheImageAndAsksForAReboot) {
   EXPECT_EQ(done.caption, "Message");
   EXPECT_EQ(done.text, "Flash completely");
   Shot("flash-complete.png", CaptureWindow(done.window));
+  // Nothing given during the flash answers it: it stays until answered.
+  EXPECT_FALSE(PollUntil(3000, [&] { return !IsWindow(done.window) || !IsWindowVisible(done.window); }))
+      << "a key or close request from the flash answered the box";
   Answer(done.window, IDOK);
   ExpectBox("Message", "Please reboot the system to make the changes you make effective!");
   EXPECT_TRUE(IsWindow(window) && IsWindowVisible(window)) << "closed while the flash ran";
@@ -72,6 +107,16 @@ TEST_F(Commands, UpdateWritesTheImageAndAsksForAReboot) {
   for (int row = 5; row <= 8; ++row) EXPECT_GT(InkInRow(shown, row), 20) << "row " << row;
   EXPECT_EQ(InkInRow(shown, 9), 0);
   EXPECT_TRUE(BarAreaBlank(shown));
+
+  // Declined at the question, the next update leaves the lines below the
+  // header blank: none of the earlier flash stays.
+  Command(window, CmdUpdate);
+  ChooseFile(folder + "new.rom");
+  ExpectBox("Confirm", (std::string("ROM BIOS version is :04.28.20.09") + FlashQuestion).c_str(), IDCANCEL);
+  Picture declined = CaptureClient(window);
+  Shot("declined.png", CaptureWindow(window));
+  for (int row = 5; row <= 10; ++row) EXPECT_EQ(InkInRow(declined, row), 0) << "row " << row;
+  EXPECT_TRUE(SameRows(declined, header, 0, 74));
 
   Command(window, CmdExit);
   EXPECT_EQ(End(), 0);

@@ -9,6 +9,10 @@
 
 namespace {
 
+// A command runs inside its message. A step that lets its window paint also
+// takes messages other programs send; none may start a second command.
+bool CommandRunning;
+
 LRESULT OnCreate(HWND window)
 {
     if (MainWindowStartUp(window))
@@ -38,7 +42,12 @@ LRESULT OnPaint(HWND window)
 
 LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
 {
-    if (DispatchCommand(LOWORD(wParam)))
+    if (CommandRunning)
+        return 0;
+    CommandRunning = true;
+    bool handled = DispatchCommand(LOWORD(wParam));
+    CommandRunning = false;
+    if (handled)
         return 0;
     return DefWindowProcA(window, WM_COMMAND, wParam, lParam);
 }
@@ -51,9 +60,31 @@ LRESULT OnSysCommand(HWND window, WPARAM wParam, LPARAM lParam)
     return DefWindowProcA(window, WM_SYSCOMMAND, wParam, lParam);
 }
 
+// A close request (End Task sends one) is refused while the part is
+// written, as the system commands are.
+LRESULT OnClose(HWND window)
+{
+    if (FlashBusy)
+        return 0;
+    return DefWindowProcA(window, WM_CLOSE, 0, 0);
+}
+
+// Nor may the session end under a flash: that would leave the part half
+// written.
+LRESULT OnQueryEndSession(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    if (FlashBusy)
+        return FALSE;
+    return DefWindowProcA(window, WM_QUERYENDSESSION, wParam, lParam);
+}
+
 LRESULT OnRestoreBios()
 {
+    if (CommandRunning)
+        return 0;
+    CommandRunning = true;
     OnRestoreBiosMessage();
+    CommandRunning = false;
     return 0;
 }
 
@@ -74,6 +105,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return OnCommand(window, wParam, lParam);
     case WM_SYSCOMMAND:
         return OnSysCommand(window, wParam, lParam);
+    case WM_CLOSE:
+        return OnClose(window);
+    case WM_QUERYENDSESSION:
+        return OnQueryEndSession(window, wParam, lParam);
     case WM_INITMENUPOPUP:
         return 0;
     case WM_RESTORE_BIOS:

@@ -301,3 +301,13 @@ void UiEraseProgress(DcHandle, int32_t, int32_t, int32_t, int32_t, int32_t)
 void UiShowWaitCursor(bool)
 {
 }
+
+// A terminal repaints itself, and the front end reads answers only when it
+// asks: nothing waits in a queue.
+void UiPaintPending()
+{
+}
+
+void UiDiscardInput()
+{
+}

@@ -3,6 +3,7 @@
 
 UiRecording Recording;
 void (*RecordingProgressHook)(int32_t done, int32_t total);
+void (*RecordingPaintHook)();
 
 namespace {
 
@@ -31,6 +32,7 @@ void RecordingReset()
     memset(DcOut, 0, sizeof DcOut);
     NextDc = 0;
     RecordingProgressHook = nullptr;
+    RecordingPaintHook = nullptr;
 }
 
 void RecordingQueueAnswer(int answer)
@@ -74,7 +76,9 @@ int UiMessageBox(WindowHandle owner, const char* text, const char* caption, uint
         box.hasCaption = caption != nullptr;
         box.type = type;
         box.answer = answer;
+        box.afterDiscard = Recording.discardPending;
     }
+    Recording.discardPending = false;
     ++Recording.boxCount;
     return answer;
 }
@@ -135,4 +139,17 @@ void UiShowWaitCursor(bool wait)
 {
     Recording.waitCursor = wait;
     ++Recording.cursorChanges;
+}
+
+void UiPaintPending()
+{
+    ++Recording.paintPumps;
+    if (RecordingPaintHook != nullptr)
+        RecordingPaintHook();
+}
+
+void UiDiscardInput()
+{
+    ++Recording.inputDiscards;
+    Recording.discardPending = true;
 }

@@ -22,6 +22,7 @@ struct RecordedBox {
     bool hasCaption;
     uint32_t type;
     int answer;
+    bool afterDiscard;   // queued input was dropped since the box before it
 };
 
 // The lines UiDrawStatusLines would paint, as they were at the call.
@@ -64,12 +65,17 @@ struct UiRecording {
     uint32_t dcForeignReleases;   // releases of a context that was not handed out
     uint32_t cursorChanges;
     bool waitCursor;
+    uint32_t paintPumps;
+    uint32_t inputDiscards;
+    bool discardPending;
 };
 
 extern UiRecording Recording;
 // Called at every progress draw, so a test can note what the card had done by
 // then. Cleared by RecordingReset.
 extern void (*RecordingProgressHook)(int32_t done, int32_t total);
+// Called at every paint pump. Cleared by RecordingReset.
+extern void (*RecordingPaintHook)();
 
 void RecordingReset();
 // Answers for the next message boxes, in order; unscripted boxes get OK.

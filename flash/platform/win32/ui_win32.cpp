@@ -20,6 +20,12 @@ const int StatusRowHeight = 20;
 
 const int BlockWidth = 10;
 
+// The paint pump looks at the queue this often at most.
+const DWORD PaintCheckMs = 50;
+const int MaxPaintsPerCheck = 16;
+const int MaxDiscardsPerRange = 4096;
+DWORD LastPaintCheck;
+
 HDC AsDc(DcHandle dc)
 {
     return static_cast<HDC>(dc);
@@ -54,13 +60,18 @@ void UiDrawStatusLines(DcHandle dcHandle)
     HFONT font = CreateFontA(15, 6, 0, 0, 10, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0,
                              VARIABLE_PITCH | FF_ROMAN, "Arial");
     HGDIOBJ previous = SelectObject(dc, font);
-    int32_t last = LastStatusLine + 1;
-    if (last > StatusLineCount - 1)
-        last = StatusLineCount - 1;
-    for (int32_t i = 0; i <= last; ++i) {
+    // Every stored line, not only those in use: a line a clear has blanked
+    // holds blanks, and drawing them takes its old text off the screen.
+    // While the bar is shown it lies above the lines low enough to meet it.
+    int saved = SaveDC(dc);
+    if (ProgressVisible)
+        ExcludeClipRect(dc, ProgressOriginX, ProgressOriginY, ProgressOriginX + BlockWidth * ProgressTotal + 1,
+                        ProgressOriginY + ProgressBarHeight + 1);
+    for (int32_t i = 0; i < StatusLineCount; ++i) {
         RECT row = {StatusLeft, StatusRowStep * i, StatusRight, StatusRowStep * i + StatusRowHeight};
         DrawTextA(dc, StatusLines[i], -1, &row, DT_SINGLELINE | DT_VCENTER);
     }
+    RestoreDC(dc, saved);
     SelectObject(dc, previous);
     DeleteObject(font);
 }
@@ -117,4 +128,33 @@ void UiEraseProgress(DcHandle dcHandle, int32_t left, int32_t top, int32_t heigh
 void UiShowWaitCursor(bool wait)
 {
     SetCursor(LoadCursorA(NULL, wait ? IDC_WAIT : IDC_ARROW));
+}
+
+void UiPaintPending()
+{
+    DWORD now = GetTickCount();
+    if (now - LastPaintCheck < PaintCheckMs)
+        return;
+    LastPaintCheck = now;
+    // Paint messages only. Looking at the queue also tells the system the
+    // program is alive, so it puts no "not responding" ghost over the window
+    // in the middle of a flash. Bounded, should a window leave its update
+    // region invalid.
+    MSG message;
+    for (int i = 0; i < MaxPaintsPerCheck && PeekMessageA(&message, NULL, WM_PAINT, WM_PAINT, PM_REMOVE); ++i)
+        DispatchMessageA(&message);
+}
+
+void UiDiscardInput()
+{
+    static const UINT InputRanges[][2] = {
+        {WM_KEYFIRST, WM_KEYLAST},
+        {WM_MOUSEFIRST, WM_MOUSELAST},
+        {WM_NCMOUSEMOVE, WM_NCMBUTTONDBLCLK},
+    };
+    MSG message;
+    for (const UINT* range : InputRanges) {
+        for (int i = 0; i < MaxDiscardsPerRange && PeekMessageA(&message, NULL, range[0], range[1], PM_REMOVE); ++i) {
+        }
+    }
 }
