@@ -98,7 +98,7 @@ void MakeTestImage(uint32_t length, uint16_t vendorId, uint16_t deviceId)
     memcpy(ImageBuffer + 0x40, block, sizeof block);
     ImageLength = length;
     ImageLoaded = true;
-    ImageFromFile = true;   // as if read from FilePath
+    ImageFromFile = true;  // as if read from FilePath
 }
 
 int32_t FirstPartDifference()

@@ -1,8 +1,8 @@
 // Identification and whole flashes on the virtual card, for every listed part
 // and every program mode, and each way a flash can fail.
 #include <gtest/gtest.h>
-#include <algorithm>
 #include <string.h>
+#include <algorithm>
 #include <ostream>
 #include <string>
 #include "core/state.h"
@@ -38,7 +38,7 @@ void ExpectFlashFailed()
     const RecordedBox& last = Recording.boxes[Recording.boxCount - 1];
     EXPECT_STREQ("Flash faile!!", last.text);
     EXPECT_STREQ("ERROR", last.caption);
-    EXPECT_TRUE(last.afterDiscard);   // no key pressed during the write answers it
+    EXPECT_TRUE(last.afterDiscard);  // no key pressed during the write answers it
     ExpectCleanExit();
 }
 
@@ -435,13 +435,13 @@ TEST_F(Flash, LongStepsLetTheWindowPaint)
         Attach(mode.partName, mode.deviceId);
         MakeTestImage(65536, TestVendorId, TestDeviceId);
         Gaps = PaintGaps{};
-        NotePaint();   // the gaps count from the start to the end
+        NotePaint();  // the gaps count from the start to the end
         RecordingPaintHook = NotePaint;
         ASSERT_TRUE(FlashImage());
         ASSERT_TRUE(ReadRomImage(ImageBuffer));
         NotePaint();
         EXPECT_LE(Gaps.maxRequests, 1024u);
-        EXPECT_LE(Gaps.maxTime, 1100000000u);   // the erase waits in steps of a second
+        EXPECT_LE(Gaps.maxTime, 1100000000u);  // the erase waits in steps of a second
     }
 }
 

@@ -138,7 +138,7 @@ TEST_F(Commands, NameTooLongForTheBufferCountsAsCancelled)
     ScriptFileCancel();
     DispatchCommand(CmdUpdateBios);
     EXPECT_STREQ(ScriptedFiles.dialogs[ScriptedFiles.dialogCount - 1].initialPath, "");
-    EXPECT_EQ(BoxesSinceStart(), 1u);   // a plain cancel says nothing more
+    EXPECT_EQ(BoxesSinceStart(), 1u);  // a plain cancel says nothing more
 
     ScriptFileChoice(longName.c_str());
     DispatchCommand(CmdSaveBios);

@@ -143,7 +143,7 @@ TEST_F(DriverSetup, ServiceOfAnotherFolderIsPointedAtThisProgramsDriver)
         EXPECT_LT(ScriptedServiceLastCall(SvcCallSetImagePath), ScriptedServiceLastCall(SvcCallStart));
         EXPECT_LT(ScriptedServiceLastCall(SvcCallStop), ScriptedServiceLastCall(SvcCallSetImagePath));
         EXPECT_EQ(machine->deviceOpens, running ? 2u : 1u);
-        EXPECT_EQ(machine->deviceCloses, running ? 1u : 0u);   // the old driver's handle went first
+        EXPECT_EQ(machine->deviceCloses, running ? 1u : 0u);  // the old driver's handle went first
         EXPECT_TRUE(CloseHardware());
         EXPECT_FALSE(ScriptedServices.exists);
         EXPECT_EQ(ScriptedServices.openHandles, 0);
@@ -199,9 +199,9 @@ TEST_F(DriverSetup, FailedInstallIsRetriedOnceAfterStopAndRemove)
     ScriptedServices.createFailures = 1;
     ASSERT_TRUE(OpenHardware());
     const ScriptedServiceCallKind expected[] = {
-        SvcCallOpenManager, SvcCallOpen,   SvcCallGetImagePath, SvcCallClose, SvcCallCreate, SvcCallOpen,
-        SvcCallStop,        SvcCallClose,  SvcCallOpen,         SvcCallDelete, SvcCallClose, SvcCallCreate,
-        SvcCallClose,       SvcCallOpen,   SvcCallStart,        SvcCallClose,  SvcCallClose};
+        SvcCallOpenManager, SvcCallOpen,  SvcCallGetImagePath, SvcCallClose,  SvcCallCreate, SvcCallOpen,
+        SvcCallStop,        SvcCallClose, SvcCallOpen,         SvcCallDelete, SvcCallClose,  SvcCallCreate,
+        SvcCallClose,       SvcCallOpen,  SvcCallStart,        SvcCallClose,  SvcCallClose};
     ASSERT_EQ(ScriptedServices.callCount, sizeof expected / sizeof expected[0]);
     for (size_t i = 0; i < sizeof expected / sizeof expected[0]; ++i)
         EXPECT_EQ(ScriptedServices.calls[i].kind, expected[i]) << "call " << i;

@@ -109,7 +109,7 @@ TEST_F(StartUp, ThreeCardsAreListedAndTheThirdIsChosen)
     ASSERT_EQ(Recording.boxCount, 1u);
     EXPECT_STREQ(Recording.boxes[0].text, "Please select a card !!");
     EXPECT_STREQ(Recording.boxes[0].caption, "Message");
-    EXPECT_EQ(Recording.boxes[0].owner, dialog);   // modal to the dialog: one at a time
+    EXPECT_EQ(Recording.boxes[0].owner, dialog);  // modal to the dialog: one at a time
 
     EXPECT_EQ(SelectedCard, 2);
     EXPECT_EQ(CurrentCard, 2);

@@ -206,7 +206,8 @@ TEST_F(Commands, RestoreCopiesTheSecondBiosIntoTheFirst) {
   ExpectBox("Message", "Flash completely");
   ExpectBox("Message", "Please set the Switch Button and Reboot the computer!!");
   Picture again = CaptureClient(window);
-  EXPECT_TRUE(SameRows(again, first, 100, 124)) << "the restore's write line differs from the one naming no file";
+  EXPECT_TRUE(SameRows(again, first, 100, 124))
+      << "the restore's write line differs from the one naming no file";
 
   Command(window, CmdExit);
   EXPECT_EQ(End(), 0);
@@ -266,7 +267,7 @@ TEST_F(Commands, OverlongPathIsRefusedAndForgotten) {
   ASSERT_TRUE(dialog && IsFileDialog(dialog));
   Answer(dialog, IDCANCEL);
   EXPECT_TRUE(PollUntil(20000, [&] { return InkInRow(CaptureClientNow(window), 5) > 20; }));
-  Picture cancelled = CaptureClient(window);   // "File open faile  " and no path
+  Picture cancelled = CaptureClient(window);  // "File open faile  " and no path
 
   std::string path = folder + std::string(262 - folder.size() - 4, 'x') + ".rom";
   ASSERT_EQ(path.size(), 262u);

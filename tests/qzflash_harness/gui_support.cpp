@@ -268,9 +268,10 @@ HWND ShowCover(const RECT& screen) {
     windowClass.lpszClassName = "QzHarnessCover";
     coverClass = RegisterClassA(&windowClass);
   }
-  HWND cover = CreateWindowExA(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, "QzHarnessCover", "", WS_POPUP,
-                               screen.left, screen.top, screen.right - screen.left, screen.bottom - screen.top, nullptr,
-                               nullptr, GetModuleHandleA(nullptr), nullptr);
+  HWND cover =
+      CreateWindowExA(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, "QzHarnessCover", "", WS_POPUP,
+                      screen.left, screen.top, screen.right - screen.left, screen.bottom - screen.top,
+                      nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
   if (!cover) return nullptr;
   ShowWindow(cover, SW_SHOWNOACTIVATE);
   UpdateWindow(cover);

@@ -141,12 +141,17 @@ int main(int argc, char** argv) {
   unsigned watchdogSeconds = 1440;
   bool unknown = false;
   for (int i = 1; i < argc; ++i) {
-    if (strncmp(argv[i], "--program=", 10) == 0) ProgramExe = ToWindowsPath(argv[i] + 10);
-    else if (strncmp(argv[i], "--driver=", 9) == 0) DriverSys = ToWindowsPath(argv[i] + 9);
-    else if (strncmp(argv[i], "--hardware-driver=", 18) == 0) HardwareSys = ToWindowsPath(argv[i] + 18);
-    else if (strncmp(argv[i], "--shots=", 8) == 0) ShotFolder = ToWindowsPath(argv[i] + 8);
-    else if (strncmp(argv[i], "--watchdog=", 11) == 0) watchdogSeconds = unsigned(atoi(argv[i] + 11));
-    else {
+    if (strncmp(argv[i], "--program=", 10) == 0) {
+      ProgramExe = ToWindowsPath(argv[i] + 10);
+    } else if (strncmp(argv[i], "--driver=", 9) == 0) {
+      DriverSys = ToWindowsPath(argv[i] + 9);
+    } else if (strncmp(argv[i], "--hardware-driver=", 18) == 0) {
+      HardwareSys = ToWindowsPath(argv[i] + 18);
+    } else if (strncmp(argv[i], "--shots=", 8) == 0) {
+      ShotFolder = ToWindowsPath(argv[i] + 8);
+    } else if (strncmp(argv[i], "--watchdog=", 11) == 0) {
+      watchdogSeconds = unsigned(atoi(argv[i] + 11));
+    } else {
       fprintf(stderr, "qzflash harness: unknown argument %s\n", argv[i]);
       unknown = true;
     }

@@ -111,7 +111,8 @@ TEST_F(StartUp, ThreeCardsAreListedAndTheChoiceIsUsed) {
   if (PtInRect(&box, spot)) spot.x = ok.right - 4;
   ASSERT_FALSE(PtInRect(&box, spot)) << "the box hides the dialog's OK";
   ClickAt(spot);
-  EXPECT_FALSE(PollUntil(3000, [&] { return CountBoxes(Pid(), "Please select a card !!") > 1; })) << "a second box";
+  EXPECT_FALSE(PollUntil(3000, [&] { return CountBoxes(Pid(), "Please select a card !!") > 1; }))
+      << "a second box";
   Answer(ask.window, IDOK);
   EXPECT_TRUE(IsWindowEnabled(dialog));
   DWORD_PTR ignored = 0;
@@ -235,8 +236,7 @@ TEST_F(StartUp, AboutComesWithAltQuestionMarkAndAltSlash) {
 // the driver beside the program before anything is used: the program shows
 // its own machine, not the other folder's, and removes the service at the end.
 TEST_F(StartUp, AServiceLeftByAnotherFolderIsReplaced) {
-  std::string other = "C:\\qzflash test\\" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
-                      " other\\";
+  std::string other = folder.substr(0, folder.size() - 1) + " other\\";
   CreateDirectoryA(other.c_str(), nullptr);
   ASSERT_TRUE(CopyFileA(DriverSys.c_str(), (other + "QZF.SYS").c_str(), FALSE));
   for (bool running : {false, true}) {
@@ -248,9 +248,9 @@ TEST_F(StartUp, AServiceLeftByAnotherFolderIsReplaced) {
     ASSERT_TRUE(WriteMachineFile(other + "QZF.vcm", stale.m));
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     ASSERT_TRUE(manager);
-    SC_HANDLE service = CreateServiceA(manager, "Norvik", "Norvik", SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-                                       SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, (other + "QZF.SYS").c_str(),
-                                       nullptr, nullptr, nullptr, nullptr, nullptr);
+    SC_HANDLE service = CreateServiceA(
+        manager, "Norvik", "Norvik", SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
+        SERVICE_ERROR_NORMAL, (other + "QZF.SYS").c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
     ASSERT_TRUE(service) << GetLastError();
     if (running) {
       EXPECT_TRUE(StartServiceA(service, 0, nullptr)) << GetLastError();

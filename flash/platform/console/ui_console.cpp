@@ -304,10 +304,6 @@ void UiShowWaitCursor(bool)
 
 // A terminal repaints itself, and the front end reads answers only when it
 // asks: nothing waits in a queue.
-void UiPaintPending()
-{
-}
+void UiPaintPending() { }
 
-void UiDiscardInput()
-{
-}
+void UiDiscardInput() { }

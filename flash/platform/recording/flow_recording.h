@@ -44,7 +44,7 @@ struct ScriptedServiceManager {
     uint32_t startError;       // StartService fails with this error (0: behaves)
     bool stopFails;
     bool deleteFails;
-    bool setImageFails;        // ChangeServiceConfig fails
+    bool setImageFails;  // ChangeServiceConfig fails
     // The one service the tests look at.
     bool exists;
     bool running;
@@ -118,7 +118,7 @@ struct ScriptedFileDialogs {
     ScriptedFileAnswer answers[ScriptedFileAnswerCapacity];
     uint32_t dialogCount;
     RecordedFileDialog dialogs[ScriptedFileDialogCapacity];
-    bool nameTooLong;   // the last dialog failed on a name past FileDialogPathSize
+    bool nameTooLong;  // the last dialog failed on a name past FileDialogPathSize
 };
 
 extern ScriptedFileDialogs ScriptedFiles;

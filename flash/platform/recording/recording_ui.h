@@ -22,7 +22,7 @@ struct RecordedBox {
     bool hasCaption;
     uint32_t type;
     int answer;
-    bool afterDiscard;   // queued input was dropped since the box before it
+    bool afterDiscard;  // queued input was dropped since the box before it
 };
 
 // The lines UiDrawStatusLines would paint, as they were at the call.

@@ -82,11 +82,12 @@ bool SvcGetImagePath(ServiceHandle service, char* path, uint32_t size)
 
 bool SvcSetImagePath(ServiceHandle service, const char* imagePath)
 {
-    typedef BOOL(WINAPI * ChangeConfig)(SC_HANDLE, DWORD, DWORD, DWORD, LPCSTR, LPCSTR, LPDWORD, LPCSTR, LPCSTR,
-                                        LPCSTR, LPCSTR);
+    typedef BOOL(WINAPI * ChangeConfig)(SC_HANDLE, DWORD, DWORD, DWORD, LPCSTR, LPCSTR, LPDWORD, LPCSTR, LPCSTR, LPCSTR,
+                                        LPCSTR);
     ChangeConfig change = reinterpret_cast<ChangeConfig>(ServiceCall("ChangeServiceConfigA"));
-    return change && change(AsSc(service), SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                            imagePath, NULL, NULL, NULL, NULL, NULL, NULL) != FALSE;
+    return change &&
+        change(AsSc(service), SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, imagePath, NULL, NULL,
+               NULL, NULL, NULL, NULL) != FALSE;
 }
 
 bool SvcIsStopped(ServiceHandle service)

@@ -154,7 +154,6 @@ void UiDiscardInput()
     };
     MSG message;
     for (const UINT* range : InputRanges) {
-        for (int i = 0; i < MaxDiscardsPerRange && PeekMessageA(&message, NULL, range[0], range[1], PM_REMOVE); ++i) {
-        }
+        for (int i = 0; i < MaxDiscardsPerRange && PeekMessageA(&message, NULL, range[0], range[1], PM_REMOVE); ++i) { }
     }
 }
