@@ -51,17 +51,20 @@ bool SaveImageFile(const char* path, const uint8_t* buffer)
     uint32_t length = 0;
     if (!ImageLengthFromHeader(buffer, &length) || length > ImageBufferSize)
         return false;
+    // Written whole or not at all: until the commit, and after any failure,
+    // whatever was at the path stays as it was (it may be the only copy of
+    // an older BIOS).
     FileHandle file = FileCreate(path);
     if (!file)
         return false;
     uint32_t done = 0;
-    bool written = FileWrite(file, buffer, length, &done) && done == length;
-    // A close that cannot commit the data leaves a file as short as a short write.
-    bool closed = FileClose(file);
-    if (!written || !closed) {
-        FileDelete(path);
+    if (!FileWrite(file, buffer, length, &done) || done != length) {
+        FileAbort(file);
         return false;
     }
+    // A full disk may only tell when the data is flushed.
+    if (!FileCommit(file))
+        return false;
     return VerifyRom(buffer);
 }
 

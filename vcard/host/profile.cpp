@@ -3,12 +3,19 @@
 // (format in vcard/profiles/README.md). A profile is parsed into a machine of
 // its own; the caller's machine is replaced only when the whole profile was
 // sound, so nothing ever runs on half a machine.
+#include <errno.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#if !defined(_WIN32)
+#include <limits.h>
+#include <strings.h>
+#endif
 
 #include "hw/driver_requests.h"
+#include "platform/replace/replace.h"
 #include "vcard/host/vcard_host.h"
 
 namespace {
@@ -18,6 +25,16 @@ enum {
     MaxTokens = 16,
     MaxProfileBytes = 1 << 20,
     PathSize = sizeof(VcFlashPart::file),
+};
+
+// Which file a path names: device and inode of one that exists, and the
+// full path (its folder's links resolved) of one that does not exist yet.
+struct FileIdentity {
+    bool exists;
+    unsigned long long device;
+    unsigned long long inode;
+    char resolved[2 * PathSize];
+    int line;
 };
 
 struct Parser {
@@ -30,6 +47,9 @@ struct Parser {
     int lastCard;                 // card that part and card-fault lines refer to
     int lastPart;                 // part that part-fault lines refer to
     int cardLine[VcMaxCards];
+    const FileIdentity* profile;  // the profile's own file, when read from one
+    int partFileCount;
+    FileIdentity partFiles[VcMaxCards * VcMaxPartsPerCard];
 };
 
 bool Fail(Parser& p, const char* format, ...)
@@ -242,13 +262,106 @@ bool JoinPath(Parser& p, const char* file, char* out)
     return true;
 }
 
-// Contents from the file; false only for a file that does not fit the part.
+// The folder of a path ("." for a bare name) and the name in it.
+void SplitPath(const char* path, char* folder, size_t size, const char** name)
+{
+    const char* slash = 0;
+    for (const char* c = path; *c; ++c) {
+        if (*c == '/' || *c == '\\')
+            slash = c;
+    }
+    *name = slash ? slash + 1 : path;
+    size_t length = slash ? static_cast<size_t>(slash - path) : 0;
+    if (slash && length == 0)
+        length = 1;   // the root folder
+    if (!slash || length >= size)
+        snprintf(folder, size, ".");
+    else
+        snprintf(folder, size, "%.*s", static_cast<int>(length), path);
+}
+
+// What `path` names, or a failure (with the profile's file and line) for a
+// path that exists and is not a regular file or cannot be looked at.
+bool Identify(Parser& p, const char* path, FileIdentity* id)
+{
+    memset(id, 0, sizeof *id);
+    id->line = p.line;
+    char folder[PathSize];
+    const char* name = 0;
+    SplitPath(path, folder, sizeof folder, &name);
+#if defined(_WIN32)
+    struct _stat info;
+    if (_stat(path, &info) == 0) {
+        if (!(info.st_mode & _S_IFREG))
+            return Fail(p, "\"%s\" is not a regular file", path);
+        id->exists = true;
+    } else if (errno != ENOENT) {
+        return Fail(p, "cannot look at \"%s\": %s", path, strerror(errno));
+    }
+    // No inode numbers here: the full path stands for the file.
+    if (!_fullpath(id->resolved, path, sizeof id->resolved))
+        snprintf(id->resolved, sizeof id->resolved, "%s", path);
+#else
+    struct stat info;
+    if (stat(path, &info) == 0) {
+        if (!S_ISREG(info.st_mode))
+            return Fail(p, "\"%s\" is not a regular file", path);
+        id->exists = true;
+        id->device = info.st_dev;
+        id->inode = info.st_ino;
+    } else if (errno != ENOENT) {
+        return Fail(p, "cannot look at \"%s\": %s", path, strerror(errno));
+    } else if (lstat(path, &info) == 0) {
+        return Fail(p, "\"%s\" is a symbolic link that leads to no file", path);
+    }
+    char real[PATH_MAX];
+    int n = realpath(folder, real) ? snprintf(id->resolved, sizeof id->resolved, "%s/%s", real, name) : -1;
+    if (n < 0 || n >= static_cast<int>(sizeof id->resolved))
+        snprintf(id->resolved, sizeof id->resolved, "%s", path);
+#endif
+    return true;
+}
+
+bool SameFile(const FileIdentity& a, const FileIdentity& b)
+{
+#if defined(_WIN32)
+    return _stricmp(a.resolved, b.resolved) == 0;
+#else
+    if (a.exists && b.exists)
+        return a.device == b.device && a.inode == b.inode;
+    return strcmp(a.resolved, b.resolved) == 0;
+#endif
+}
+
+// A part file must be a file of its own: not the profile, not another
+// part's file, not a device or folder. Its contents are written back whole.
+bool CheckPartFile(Parser& p, const char* path)
+{
+    FileIdentity id;
+    if (!Identify(p, path, &id))
+        return false;
+    if (p.profile && SameFile(id, *p.profile))
+        return Fail(p, "file \"%s\" is the profile itself", path);
+    for (int i = 0; i < p.partFileCount; ++i) {
+        if (SameFile(id, p.partFiles[i]))
+            return Fail(p, "file \"%s\" is already the file of the part on line %d", path, p.partFiles[i].line);
+    }
+    if (p.partFileCount < static_cast<int>(sizeof p.partFiles / sizeof p.partFiles[0]))
+        p.partFiles[p.partFileCount++] = id;
+    return true;
+}
+
+// Contents from the file; false for a file that does not fit the part or
+// that exists and cannot be read (only a missing file reads as erased).
 bool LoadContents(Parser& p, VcFlashPart* part, bool* found)
 {
     *found = false;
     FILE* f = fopen(part->file, "rb");
-    if (!f)
-        return true;
+    if (!f) {
+        if (errno == ENOENT)
+            return true;
+        return Fail(p, "cannot open \"%s\": %s", part->file, strerror(errno));
+    }
     size_t n = fread(part->data, 1, part->size, f);
     int extra = fgetc(f);
     bool readError = ferror(f) != 0;
@@ -314,7 +427,7 @@ bool PartLine(Parser& p, const Tokens& t)
     VcFlashPart* part = &card.parts[index];
     if (haveStatus)
         VcPartSetStatusBits(part, static_cast<uint8_t>(status));
-    if (file && !JoinPath(p, file, part->file))
+    if (file && (!JoinPath(p, file, part->file) || !CheckPartFile(p, part->file)))
         return false;
     bool found = false;
     if (file && !LoadContents(p, part, &found))
@@ -557,11 +670,14 @@ void VcFreeMachine(VcMachine* machine)
     free(machine);
 }
 
-bool VcLoadProfileText(const char* text, const char* name, const char* folder, VcMachine* machine, char* error,
-                       size_t errorSize)
+namespace {
+
+bool LoadText(const char* text, const char* name, const char* folder, const FileIdentity* profile, VcMachine* machine,
+              char* error, size_t errorSize)
 {
     Parser p;
     memset(&p, 0, sizeof p);
+    p.profile = profile;
     p.name = name ? name : "(profile)";
     p.folder = folder;
     p.error = error;
@@ -582,6 +698,14 @@ bool VcLoadProfileText(const char* text, const char* name, const char* folder, V
     if (ok)
         memcpy(machine, p.machine, sizeof *machine);
     return ok;
+}
+
+}  // namespace
+
+bool VcLoadProfileText(const char* text, const char* name, const char* folder, VcMachine* machine, char* error,
+                       size_t errorSize)
+{
+    return LoadText(text, name, folder, 0, machine, error, errorSize);
 }
 
 bool VcLoadProfile(const char* path, VcMachine* machine, char* error, size_t errorSize)
@@ -625,7 +749,13 @@ bool VcLoadProfile(const char* path, VcMachine* machine, char* error, size_t err
     }
     memcpy(folder, path, folderLength);
     folder[folderLength] = 0;
-    bool ok = VcLoadProfileText(text, path, folderLength ? folder : ".", machine, error, errorSize);
+    // The profile's own file, so that no part writes over it. A profile that
+    // cannot be told apart (a pipe) simply matches no part file.
+    FileIdentity self;
+    Parser quiet;
+    memset(&quiet, 0, sizeof quiet);
+    Identify(quiet, path, &self);
+    bool ok = LoadText(text, path, folderLength ? folder : ".", &self, machine, error, errorSize);
     free(text);
     return ok;
 }
@@ -634,19 +764,21 @@ bool VcSaveFlashFiles(VcMachine* machine, char* error, size_t errorSize)
 {
     if (error && errorSize)
         error[0] = 0;
+    // Each file is written whole or not at all: a failure, or the end of the
+    // process in the middle, leaves the file as the last run left it.
+    static FileReplacement replacement;
     for (int c = 0; c < machine->cardCount; ++c) {
         VcCard& card = machine->cards[c];
         for (int i = 0; i < card.partCount; ++i) {
             VcFlashPart& part = card.parts[i];
             if (!part.type || !part.file[0])
                 continue;
-            FILE* f = fopen(part.file, "wb");
-            bool ok = f && fwrite(part.data, 1, part.size, f) == part.size;
-            if (f && fclose(f) != 0)
-                ok = false;
-            if (!ok) {
-                if (error && errorSize)
-                    snprintf(error, errorSize, "%s: cannot write the flash contents", part.file);
+            if (!ReplaceWholeFile(&replacement, part.file, part.data, part.size)) {
+                if (error && errorSize) {
+                    char why[2 * ReplacePathSize];
+                    ReplaceDescribe(&replacement, part.file, why, sizeof why);
+                    snprintf(error, errorSize, "cannot write the flash contents: %s", why);
+                }
                 return false;
             }
         }

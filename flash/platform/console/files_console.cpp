@@ -1,6 +1,8 @@
 // Image files through the C library; the update's image as the front end
-// handed it over. A failed operation is noted with its errno, for the front
-// end to name beside the program's own text.
+// handed it over. Files are written whole or not at all (platform/replace).
+// A failed operation is noted with its errno, for the front end to name
+// beside the program's own text; a target that is no regular file, which no
+// errno names, is told here.
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
@@ -10,6 +12,7 @@
 #include "hw/driver_setup.h"
 #include "platform/console/console.h"
 #include "platform/files.h"
+#include "platform/replace/replace.h"
 
 namespace {
 
@@ -38,6 +41,22 @@ void NoteFailure(const char* path, int error)
 {
     ConsoleSeen.fileError = error != 0 ? error : EIO;
     snprintf(ConsoleSeen.fileErrorPath, sizeof ConsoleSeen.fileErrorPath, "%s", path);
+}
+
+// The one file being written.
+FileReplacement Writing;
+bool WritingBusy;
+char WritingPath[sizeof ConsoleSeen.fileErrorPath];
+
+void NoteWriteFailure()
+{
+    if (Writing.error == ReplaceSystemError) {
+        NoteFailure(WritingPath, static_cast<int>(Writing.systemError));
+        return;
+    }
+    char line[2 * ReplacePathSize + 64];
+    ReplaceDescribe(&Writing, WritingPath, line, sizeof line);
+    fprintf(ConsoleErr ? ConsoleErr : stderr, "qzflash: %s.\n", line);
 }
 
 const char* NamePart(const char* path)
@@ -83,12 +102,15 @@ FileHandle FileOpenRead(const char* path)
 
 FileHandle FileCreate(const char* path)
 {
-    FILE* file = fopen(path, "wb");
-    if (file)
-        NoteOpened(path);
-    else
-        NoteFailure(path, errno);
-    return reinterpret_cast<FileHandle>(file);
+    if (WritingBusy)
+        return 0;
+    snprintf(WritingPath, sizeof WritingPath, "%s", path);
+    if (!ReplaceBegin(&Writing, path)) {
+        NoteWriteFailure();
+        return 0;
+    }
+    WritingBusy = true;
+    return reinterpret_cast<FileHandle>(&Writing);
 }
 
 bool FileRead(FileHandle file, void* buffer, uint32_t length, uint32_t* done)
@@ -104,13 +126,27 @@ bool FileRead(FileHandle file, void* buffer, uint32_t length, uint32_t* done)
     return !ferror(AsFile(file));
 }
 
-bool FileWrite(FileHandle file, const void* buffer, uint32_t length, uint32_t* done)
+bool FileWrite(FileHandle, const void* buffer, uint32_t length, uint32_t* done)
 {
-    errno = 0;
-    *done = static_cast<uint32_t>(fwrite(buffer, 1, length, AsFile(file)));
-    if (*done != length)
-        NoteFailure(OpenedPath, errno);
-    return *done == length;
+    if (ReplaceWrite(&Writing, buffer, length, done))
+        return true;
+    NoteWriteFailure();
+    return false;
+}
+
+bool FileCommit(FileHandle)
+{
+    WritingBusy = false;
+    if (ReplaceCommit(&Writing))
+        return true;
+    NoteWriteFailure();
+    return false;
+}
+
+void FileAbort(FileHandle)
+{
+    WritingBusy = false;
+    ReplaceAbort(&Writing);
 }
 
 bool FileClose(FileHandle file)
@@ -122,9 +158,4 @@ bool FileClose(FileHandle file)
         return true;
     NoteFailure(OpenedPath, errno);
     return false;
-}
-
-bool FileDelete(const char* path)
-{
-    return remove(path) == 0;
 }

@@ -1,16 +1,25 @@
-// Image files through the C library, with faults a test can inject: a write
-// that stops short, a failing write, read or close.
+// Image files on the real file system, written whole or not at all
+// (platform/replace) as the programs write them, with faults a test can
+// inject: a write that stops short, a failing write, read or commit.
 #include <stdio.h>
 
 #include "platform/files.h"
 #include "platform/recording/flow_recording.h"
+#include "platform/replace/replace.h"
 
 ScriptedFileFaults FileFaults = {-1, false, false, false};
 
-static FILE* AsFile(FileHandle file)
+namespace {
+
+FILE* AsFile(FileHandle file)
 {
     return reinterpret_cast<FILE*>(file);
 }
+
+FileReplacement Writing;
+bool WritingBusy;
+
+}  // namespace
 
 bool FileExists(const char* path)
 {
@@ -28,7 +37,10 @@ FileHandle FileOpenRead(const char* path)
 
 FileHandle FileCreate(const char* path)
 {
-    return reinterpret_cast<FileHandle>(fopen(path, "wb"));
+    if (WritingBusy || !ReplaceBegin(&Writing, path))
+        return 0;
+    WritingBusy = true;
+    return reinterpret_cast<FileHandle>(&Writing);
 }
 
 bool FileRead(FileHandle file, void* buffer, uint32_t length, uint32_t* done)
@@ -41,22 +53,34 @@ bool FileRead(FileHandle file, void* buffer, uint32_t length, uint32_t* done)
     return !ferror(AsFile(file));
 }
 
-bool FileWrite(FileHandle file, const void* buffer, uint32_t length, uint32_t* done)
+bool FileWrite(FileHandle, const void* buffer, uint32_t length, uint32_t* done)
 {
     uint32_t count = length;
     if (FileFaults.writeLimit >= 0 && count > static_cast<uint32_t>(FileFaults.writeLimit))
         count = static_cast<uint32_t>(FileFaults.writeLimit);
-    *done = static_cast<uint32_t>(fwrite(buffer, 1, count, AsFile(file)));
+    if (!ReplaceWrite(&Writing, buffer, count, done))
+        return false;
     return !FileFaults.writeFails && *done == count;
+}
+
+bool FileCommit(FileHandle)
+{
+    WritingBusy = false;
+    // The data never reached the disk.
+    if (FileFaults.closeFails) {
+        ReplaceAbort(&Writing);
+        return false;
+    }
+    return ReplaceCommit(&Writing);
+}
+
+void FileAbort(FileHandle)
+{
+    WritingBusy = false;
+    ReplaceAbort(&Writing);
 }
 
 bool FileClose(FileHandle file)
 {
-    bool ok = fclose(AsFile(file)) == 0;
-    return ok && !FileFaults.closeFails;
-}
-
-bool FileDelete(const char* path)
-{
-    return remove(path) == 0;
+    return fclose(AsFile(file)) == 0;
 }

@@ -191,7 +191,7 @@ extern WindowHandle const RecordedMainWindow;
 struct ScriptedFileFaults {
     int32_t writeLimit;   // -1: none; otherwise a write stores at most this many bytes
     bool writeFails;      // WriteFile reports failure (after storing writeLimit bytes)
-    bool closeFails;
+    bool closeFails;      // the data cannot be flushed when the file is committed
     bool readFails;
 };
 

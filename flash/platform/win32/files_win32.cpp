@@ -1,7 +1,9 @@
-// Image files and the driver file check through the Win32 file calls.
+// Image files and the driver file check through the Win32 file calls; files
+// are written whole or not at all (platform/replace).
 #include <windows.h>
 
 #include "platform/files.h"
+#include "platform/replace/replace.h"
 
 static HANDLE AsHandle(FileHandle file)
 {
@@ -12,6 +14,10 @@ static FileHandle FromHandle(HANDLE handle)
 {
     return handle == INVALID_HANDLE_VALUE ? 0 : reinterpret_cast<FileHandle>(handle);
 }
+
+// The one file being written.
+static FileReplacement Writing;
+static bool WritingBusy;
 
 bool FileExists(const char* path)
 {
@@ -27,7 +33,10 @@ FileHandle FileOpenRead(const char* path)
 
 FileHandle FileCreate(const char* path)
 {
-    return FromHandle(CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
+    if (WritingBusy || !ReplaceBegin(&Writing, path))
+        return 0;
+    WritingBusy = true;
+    return reinterpret_cast<FileHandle>(&Writing);
 }
 
 bool FileRead(FileHandle file, void* buffer, uint32_t length, uint32_t* done)
@@ -38,20 +47,24 @@ bool FileRead(FileHandle file, void* buffer, uint32_t length, uint32_t* done)
     return ok != FALSE;
 }
 
-bool FileWrite(FileHandle file, const void* buffer, uint32_t length, uint32_t* done)
+bool FileWrite(FileHandle, const void* buffer, uint32_t length, uint32_t* done)
 {
-    DWORD count = 0;
-    BOOL ok = WriteFile(AsHandle(file), buffer, length, &count, NULL);
-    *done = count;
-    return ok != FALSE;
+    return ReplaceWrite(&Writing, buffer, length, done);
+}
+
+bool FileCommit(FileHandle)
+{
+    WritingBusy = false;
+    return ReplaceCommit(&Writing);
+}
+
+void FileAbort(FileHandle)
+{
+    WritingBusy = false;
+    ReplaceAbort(&Writing);
 }
 
 bool FileClose(FileHandle file)
 {
     return CloseHandle(AsHandle(file)) != FALSE;
-}
-
-bool FileDelete(const char* path)
-{
-    return DeleteFileA(path) != FALSE;
 }
