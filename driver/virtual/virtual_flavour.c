@@ -2,8 +2,9 @@
  * compiled into the driver (virtual_machine.cpp) instead of the hardware,
  * which this driver never touches. The machine comes from the machine file
  * "QZF.vcm" beside the driver image, read when the driver loads and written
- * back, with its flash contents, request counts and log, when it unloads. */
-#include <ntddk.h>
+ * back, with its flash contents, request counts and log, when it unloads
+ * (whole or not at all: see SaveMachine). */
+#include <ntifs.h>
 
 #include "driver/common/flavour.h"
 #include "driver/virtual/virtual_machine.h"
@@ -99,13 +100,18 @@ static NTSTATUS FindMachinePath(PUNICODE_STRING registryPath)
     return STATUS_SUCCESS;
 }
 
-static NTSTATUS OpenMachineFile(HANDLE* file, ACCESS_MASK access, ULONG disposition)
+static NTSTATUS OpenFileAt(PUNICODE_STRING path, HANDLE* file, ACCESS_MASK access, ULONG disposition, ULONG options)
 {
     OBJECT_ATTRIBUTES attributes;
     IO_STATUS_BLOCK io;
-    InitializeObjectAttributes(&attributes, &MachinePath, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, NULL, NULL);
+    InitializeObjectAttributes(&attributes, path, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, NULL, NULL);
     return ZwCreateFile(file, access | SYNCHRONIZE, &attributes, &io, NULL, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ,
-                        disposition, FILE_SYNCHRONOUS_IO_NONALERT | FILE_NON_DIRECTORY_FILE, NULL, 0);
+                        disposition, FILE_SYNCHRONOUS_IO_NONALERT | FILE_NON_DIRECTORY_FILE | options, NULL, 0);
+}
+
+static NTSTATUS OpenMachineFile(HANDLE* file, ACCESS_MASK access, ULONG disposition)
+{
+    return OpenFileAt(&MachinePath, file, access, disposition, 0);
 }
 
 static NTSTATUS LoadMachine(void)
@@ -145,21 +151,85 @@ static NTSTATUS LoadMachine(void)
     return status;
 }
 
-static void SaveMachine(void)
+/* The machine file is written whole or not at all: the bytes go to
+ * "QZF.vcm.new" beside it, written through to the disk, and only then does
+ * that file take the machine file's name, in one step. A failure, or a stop
+ * of the system in the middle, leaves the machine file as it was. */
+static NTSTATUS WriteTemporary(PUNICODE_STRING temporary, const uint8_t* buffer, uint32_t length, HANDLE* file)
 {
-    uint32_t capacity = QzvMaxFileSize();
-    uint32_t length;
-    HANDLE file;
     IO_STATUS_BLOCK io;
     LARGE_INTEGER start;
+    NTSTATUS status = OpenFileAt(temporary, file, GENERIC_WRITE | DELETE, FILE_SUPERSEDE, FILE_WRITE_THROUGH);
+    if (!NT_SUCCESS(status))
+        return status;
+    start.QuadPart = 0;
+    status = ZwWriteFile(*file, NULL, NULL, NULL, &io, (PVOID)buffer, length, &start, NULL);
+    if (NT_SUCCESS(status) && io.Information != length)
+        status = STATUS_DISK_FULL;
+    return status;
+}
+
+/* Another program reading the machine file at that moment (a harness
+ * waiting for it) keeps its name from being replaced: try again for a while. */
+static NTSTATUS PutInPlace(HANDLE file)
+{
+    union {
+        FILE_RENAME_INFORMATION info;
+        UCHAR space[sizeof(FILE_RENAME_INFORMATION) + MACHINE_PATH_CHARS * sizeof(WCHAR)];
+    } rename;
+    IO_STATUS_BLOCK io;
+    LARGE_INTEGER pause;
+    NTSTATUS status;
+    int attempt;
+    RtlZeroMemory(&rename, sizeof rename);
+    rename.info.ReplaceIfExists = TRUE;
+    rename.info.RootDirectory = NULL;
+    rename.info.FileNameLength = MachinePath.Length;
+    RtlCopyMemory(rename.info.FileName, MachinePath.Buffer, MachinePath.Length);
+    for (attempt = 0;; ++attempt) {
+        status = ZwSetInformationFile(file, &io, &rename.info, sizeof rename, FileRenameInformation);
+        if (NT_SUCCESS(status) || attempt == 100 ||
+            (status != STATUS_SHARING_VIOLATION && status != STATUS_ACCESS_DENIED))
+            return status;
+        pause.QuadPart = -20 * 10000; /* 20 ms */
+        KeDelayExecutionThread(KernelMode, FALSE, &pause);
+    }
+}
+
+static void Discard(HANDLE file)
+{
+    FILE_DISPOSITION_INFORMATION disposition;
+    IO_STATUS_BLOCK io;
+    disposition.DeleteFile = TRUE;
+    ZwSetInformationFile(file, &io, &disposition, sizeof disposition, FileDispositionInformation);
+}
+
+static void SaveMachine(void)
+{
+    static const WCHAR Suffix[] = L".new";
+    static WCHAR TemporaryText[MACHINE_PATH_CHARS + 8];
+    UNICODE_STRING temporary;
+    uint32_t capacity = QzvMaxFileSize();
+    uint32_t length, chars = MachinePath.Length / sizeof(WCHAR), i;
+    HANDLE file = NULL;
+    NTSTATUS status;
     uint8_t* buffer = (uint8_t*)ExAllocatePoolWithTag(PagedPool, capacity, POOL_TAG);
     if (!buffer)
         return;
     length = QzvSave(buffer, capacity);
-    if (length != 0 && NT_SUCCESS(OpenMachineFile(&file, GENERIC_WRITE, FILE_OVERWRITE_IF))) {
-        start.QuadPart = 0;
-        ZwWriteFile(file, NULL, NULL, NULL, &io, buffer, length, &start, NULL);
-        ZwClose(file);
+    if (length != 0) {
+        for (i = 0; i < chars; ++i)
+            TemporaryText[i] = MachinePath.Buffer[i];
+        for (i = 0; i < sizeof Suffix / sizeof(WCHAR); ++i)
+            TemporaryText[chars + i] = Suffix[i];
+        RtlInitUnicodeString(&temporary, TemporaryText);
+        status = WriteTemporary(&temporary, buffer, length, &file);
+        if (NT_SUCCESS(status))
+            status = PutInPlace(file);
+        if (!NT_SUCCESS(status) && file)
+            Discard(file);
+        if (file)
+            ZwClose(file);
     }
     ExFreePoolWithTag(buffer, POOL_TAG);
 }

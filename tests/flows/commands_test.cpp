@@ -1,7 +1,11 @@
 // The File menu commands on a started program: image files in and out, the
 // flash itself, the texts shown, and the ROM selection on dual-BIOS boards.
 #include <string.h>
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
 
+#include <filesystem>
 #include <vector>
 
 #include "app/commands.h"
@@ -43,6 +47,15 @@ protected:
         return path;
     }
     uint32_t BoxesSinceStart() const { return Recording.boxCount - boxesAtStart; }
+    size_t FolderEntries() const
+    {
+        size_t count = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            (void)entry;
+            ++count;
+        }
+        return count;
+    }
     bool RomHolds(int index, const std::vector<uint8_t>& bytes)
     {
         return memcmp(Rom(index)->data, bytes.data(), bytes.size()) == 0;
@@ -220,22 +233,76 @@ TEST_F(Commands, SaveWritesExactlyTheRomImage)
     EXPECT_STREQ(Recording.boxes[Recording.boxCount - 1].caption, "Message");
 }
 
-TEST_F(Commands, ShortWriteLeavesNoFile)
+// A save that fails leaves the path as it found it: no file, or the old one
+// byte for byte (it may be the only copy of an older BIOS), and nothing else
+// in the folder.
+TEST_F(Commands, FailedSavesLeaveThePathAsItWas)
+{
+    static const struct {
+        const char* fault;
+        int32_t writeLimit;
+        bool writeFails;
+        bool closeFails;
+    } Faults[] = {
+        {"short write (disk full)", 1000, false, false},
+        {"write refused", -1, true, false},
+        {"nothing reaches the disk", -1, false, true},
+    };
+    ASSERT_TRUE(Start(OneCardProfile));
+    const std::string path = PathOf("BACKUP.ROM");
+    const std::string old(40000, '\x11');
+    for (const auto& f : Faults) {
+        for (bool existing : {false, true}) {
+            SCOPED_TRACE(std::string(f.fault) + (existing ? ", over an old file" : ", no file before"));
+            std::filesystem::remove(path);
+            if (existing) {
+                ASSERT_TRUE(WriteFile(path, reinterpret_cast<const uint8_t*>(old.data()), old.size()));
+            }
+            size_t entries = FolderEntries();
+            FileFaults.writeLimit = f.writeLimit;
+            FileFaults.writeFails = f.writeFails;
+            FileFaults.closeFails = f.closeFails;
+            ScriptFileChoice(path.c_str());
+            DispatchCommand(CmdSaveBios);
+            FileFaults.writeLimit = -1;
+            FileFaults.writeFails = FileFaults.closeFails = false;
+            EXPECT_EQ(LastBox(), BackupFailedText);
+            EXPECT_EQ(Exists(path), existing);
+            if (existing) {
+                EXPECT_TRUE(ReadWholeFile(path) == old);
+            }
+            EXPECT_EQ(FolderEntries(), entries);
+        }
+    }
+}
+
+// A folder (and, where the system has them, a pipe) at the path is refused
+// and left alone.
+TEST_F(Commands, SavingOverWhatIsNoFileIsRefused)
 {
     ASSERT_TRUE(Start(OneCardProfile));
-    std::string path = PathOf("CUT.ROM");
-    FileFaults.writeLimit = 1000;
-    ScriptFileChoice(path.c_str());
-    DispatchCommand(CmdSaveBios);
-    EXPECT_FALSE(Exists(path));
-    EXPECT_EQ(LastBox(), BackupFailedText);
-    EXPECT_STREQ(Recording.boxes[Recording.boxCount - 1].caption, "Error");
-
-    FileFaults.writeLimit = -1;
-    FileFaults.closeFails = true;   // the data never reached the disk
-    ScriptFileChoice(path.c_str());
-    DispatchCommand(CmdSaveBios);
-    EXPECT_FALSE(Exists(path));
+    std::string folderPath = PathOf("ROMS");
+    ASSERT_TRUE(std::filesystem::create_directory(folderPath));
+    ASSERT_TRUE(WriteFile(folderPath + "/A.ROM", reinterpret_cast<const uint8_t*>("a"), 1));
+    std::vector<std::string> targets = {folderPath};
+#if !defined(_WIN32)
+    std::string pipe = PathOf("PIPE.ROM");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    targets.push_back(pipe);
+#endif
+    for (const std::string& target : targets) {
+        SCOPED_TRACE(target.c_str());
+        size_t entries = FolderEntries();
+        ScriptFileChoice(target.c_str());
+        DispatchCommand(CmdSaveBios);
+        EXPECT_EQ(LastBox(), BackupFailedText);
+        EXPECT_EQ(FolderEntries(), entries);
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(folderPath));
+    EXPECT_TRUE(ReadWholeFile(folderPath + "/A.ROM") == "a");
+#if !defined(_WIN32)
+    EXPECT_TRUE(std::filesystem::is_fifo(pipe));
+#endif
 }
 
 TEST_F(Commands, SaveThatFailsVerificationKeepsTheFile)

@@ -7,7 +7,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -223,6 +225,14 @@ protected:
                 close(fds[1]);
             // An empty tree by default: no real card is ever reached.
             setenv("QZFLASH_SYSFS", sysfs ? sysfs : (dir + "/no-sysfs").c_str(), 1);
+            if (fileSizeLimit != 0) {
+                // A file system that takes no more: the write fails, or
+                // (with the signal left as it is) the program is ended.
+                struct rlimit limit = {fileSizeLimit, RLIM_INFINITY};
+                setrlimit(RLIMIT_FSIZE, &limit);
+                if (!killAtFileSizeLimit)
+                    signal(SIGXFSZ, SIG_IGN);
+            }
             std::vector<char*> argv;
             argv.push_back(const_cast<char*>(QZFLASH_PROGRAM));
             for (const std::string& arg : args)
@@ -287,6 +297,8 @@ protected:
     }
 
     std::string dir;
+    rlim_t fileSizeLimit = 0;       // for every regular file the program writes
+    bool killAtFileSizeLimit = false;
 };
 
 // ---- update ----
@@ -494,6 +506,62 @@ TEST_F(Qzflash, SaveFailures)
     EXPECT_TRUE(SameLines(run.out, OneCardHeader + Lines{"== Save BIOS: no/such/folder/backup.rom",
                                                          "Error: File open faile ,can't backup from BOIS"}));
     EXPECT_EQ(run.err, "qzflash: no/such/folder/backup.rom: No such file or directory\n");
+}
+
+// A save that cannot be written whole leaves the old backup byte for byte:
+// a full disk, or the program ended in the middle of the write.
+TEST_F(Qzflash, AFailedSaveKeepsTheOldFile)
+{
+    std::string profile = Profile(OneCard);
+    const Bytes old(32768, 0x5A);
+    for (bool killed : {false, true}) {
+        SCOPED_TRACE(killed ? "ended mid-write" : "disk full");
+        WriteBytes(Path("backup.rom"), old);
+        fileSizeLimit = 40000;
+        killAtFileSizeLimit = killed;
+        Outcome run = Virtual(profile, {"--yes", "save", "backup.rom"});
+        fileSizeLimit = 0;
+        EXPECT_TRUE(ReadBytes(Path("backup.rom")) == old);
+        if (killed) {
+            EXPECT_EQ(run.status, 128 + SIGXFSZ);
+            continue;
+        }
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.out.find("\nError: File open faile ,can't backup from BOIS\n"), std::string::npos) << run.out;
+        EXPECT_EQ(run.err, "qzflash: backup.rom: File too large\n");
+    }
+}
+
+// What is no regular file is refused and left as it is: a pipe (which would
+// otherwise hold the program until someone reads it), a device, a folder.
+TEST_F(Qzflash, ASaveOverWhatIsNoRegularFileIsRefused)
+{
+    std::string profile = Profile(OneCard);
+    ASSERT_EQ(mkfifo(Path("pipe.rom").c_str(), 0600), 0);
+    // A reader, so that an open for writing would not wait for one.
+    int reader = open(Path("pipe.rom").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    ASSERT_EQ(mkdir(Path("roms").c_str(), 0755), 0);
+    std::vector<std::string> targets = {"pipe.rom", "roms"};
+    // The full device (1, 7), where the system lets the test make one.
+    if (mknod(Path("full.rom").c_str(), S_IFCHR | 0600, makedev(1, 7)) == 0)
+        targets.push_back("full.rom");
+    for (const std::string& target : targets) {
+        SCOPED_TRACE(target);
+        struct stat before, after;
+        ASSERT_EQ(stat(Path(target).c_str(), &before), 0);
+        Outcome run = Virtual(profile, {"--yes", "save", target});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.out.find("\nError: File open faile ,can't backup from BOIS\n"), std::string::npos) << run.out;
+        EXPECT_NE(run.err.find(target + " is not a regular file; it was left as it is."), std::string::npos)
+            << run.err;
+        ASSERT_EQ(stat(Path(target).c_str(), &after), 0) << "removed";
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        EXPECT_EQ(after.st_rdev, before.st_rdev);
+    }
+    char byte;
+    EXPECT_LT(read(reader, &byte, 1), 1) << "something was written into the pipe";
+    close(reader);
 }
 
 // ---- dual-BIOS boards: restore and the start-up offer ----

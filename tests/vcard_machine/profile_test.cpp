@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <filesystem>
 #include <string>
 
 #include "hw/driver_requests.h"
@@ -13,6 +14,8 @@
 #include <process.h>
 #define getpid _getpid
 #else
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -219,6 +222,82 @@ TEST_F(VcardTest, AFileLargerThanThePartIsAnError)
     EXPECT_FALSE(VcLoadProfileText(profile.c_str(), "p", folder.c_str(), machine, error, sizeof error));
     EXPECT_EQ(std::string(error), "p:2: \"" + path + "\" holds more than the part's 65536 bytes");
     remove(path.c_str());
+}
+
+// A part's file is written back whole: it must be a regular file of its own,
+// neither the profile nor another part's file, and one that cannot be read
+// is an error, never taken for a missing (erased) one.
+TEST(ProfileFiles, APartFileMustBeAFileOfItsOwn)
+{
+    const std::string dir = ScratchFolder() + "/" + ScratchName("vcard-files");
+    std::filesystem::remove_all(dir);
+    ASSERT_TRUE(std::filesystem::create_directories(dir + "/roms"));
+    const std::string card = "card 1:0 0x10DE:0x0281 bar0=0xE0000000\n";
+    const std::string second = "card 1:1 0x10DE:0x0281 bar0=0xE1000000\n";
+    const std::string dual = "card 1:0 0x10DE:0x0281 bar0=0xE0000000 dual=rom1\n";
+    FILE* f = fopen((dir + "/a.rom").c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    fclose(f);
+    struct Case {
+        std::string profile;
+        std::string error;   // after "<dir>/p.profile:"
+    } cases[] = {
+        {card + "part 29EE010 file=p.profile\n", "2: file \"" + dir + "/p.profile\" is the profile itself"},
+        {card + "part 29EE010 file=roms/../p.profile\n",
+         "2: file \"" + dir + "/roms/../p.profile\" is the profile itself"},
+        {card + "part 29EE010 file=a.rom\n" + second + "part 29EE010 file=roms/../a.rom\n",
+         "4: file \"" + dir + "/roms/../a.rom\" is already the file of the part on line 2"},
+        {dual + "part 29EE010 file=new.rom\npart 29EE010 file=new.rom\n",
+         "3: file \"" + dir + "/new.rom\" is already the file of the part on line 2"},
+        {card + "part 29EE010 file=roms\n", "2: \"" + dir + "/roms\" is not a regular file"},
+#if !defined(_WIN32)
+        {card + "part 29EE010 file=/dev/zero\n", "2: \"/dev/zero\" is not a regular file"},
+        {card + "part 29EE010 file=a.rom/b.rom\n",
+         "2: cannot look at \"" + dir + "/a.rom/b.rom\": Not a directory"},
+#endif
+    };
+    VcMachine* machine = VcTestMachine();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.profile.c_str());
+        f = fopen((dir + "/p.profile").c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        fputs(c.profile.c_str(), f);
+        fclose(f);
+        char error[1024] = "";
+        EXPECT_FALSE(VcLoadProfile((dir + "/p.profile").c_str(), machine, error, sizeof error));
+        EXPECT_EQ(std::string(error), dir + "/p.profile:" + c.error);
+    }
+#if !defined(_WIN32)
+    // A file the user may not read (as the superuser, run as nobody).
+    ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+    f = fopen((dir + "/p.profile").c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    fputs((card + "part 29EE010 file=a.rom\n").c_str(), f);
+    fclose(f);
+    ASSERT_EQ(chmod((dir + "/p.profile").c_str(), 0644), 0);
+    ASSERT_EQ(chmod((dir + "/a.rom").c_str(), 0200), 0);
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(3);
+        char error[1024] = "";
+        bool loaded = VcLoadProfile((dir + "/p.profile").c_str(), VcTestMachine(), error, sizeof error);
+        ssize_t n = write(pipeEnds[1], error, strlen(error));
+        _exit(loaded ? 1 : n >= 0 ? 0 : 2);
+    }
+    close(pipeEnds[1]);
+    char told[1024] = "";
+    ssize_t n = read(pipeEnds[0], told, sizeof told - 1);
+    close(pipeEnds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(std::string(told, n > 0 ? static_cast<size_t>(n) : 0),
+              dir + "/p.profile:2: cannot open \"" + dir + "/a.rom\": Permission denied");
+#endif
+    std::filesystem::remove_all(dir);
 }
 
 TEST(ProfileFiles, TheShippedProfilesLoad)
