@@ -24,6 +24,7 @@
 #include "linux/virtual_backend.h"
 #include "platform/console/console.h"
 #include "platform/dialogs.h"
+#include "platform/replace/replace.h"
 #include "platform/window.h"
 #include "qz_version.h"
 #include "vcard/host/vcard_host.h"
@@ -690,11 +691,8 @@ bool MakeDemoImage(const char* path)
     static uint8_t image[ImageBufferSize];
     if (!VcMakeBiosImage(spec, image, sizeof image))
         return false;
-    FILE* file = fopen(path, "wb");
-    if (!file)
-        return false;
-    bool written = fwrite(image, 1, spec.length, file) == spec.length;
-    return fclose(file) == 0 && written;
+    static FileReplacement replacement;
+    return ReplaceWholeFile(&replacement, path, image, spec.length);
 }
 
 int RunDemo(const char* folder)

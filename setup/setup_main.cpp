@@ -3,6 +3,8 @@
 
 #include <lzexpand.h>
 
+#include "platform/replace/replace.h"
+
 const char SetupClassName[] = "QZFlashQZSetup";
 SetupState Setup;
 
@@ -83,28 +85,42 @@ bool FileExistsRetry(const char* path) {
   return OpenFile(path, &info, OF_EXIST) > 0;
 }
 
+// Expands (or copies) `source` into `destination` whole or not at all: a
+// setup stopped in the middle, or a full disk, leaves the file that was
+// there, never part of a new one.
 bool ExpandCopyFile(const char* source, const char* destination) {
   OFSTRUCT sourceInfo;
-  OFSTRUCT destinationInfo;
   INT from = LZOpenFileA(const_cast<char*>(source), &sourceInfo, OF_READ);
   if (from <= 0) {
     IdleWait(1000);
     from = LZOpenFileA(const_cast<char*>(source), &sourceInfo, OF_READ | OF_PROMPT);
     if (from <= 0) return false;
   }
-  INT to = LZOpenFileA(const_cast<char*>(destination), &destinationInfo, OF_CREATE);
-  if (to <= 0) {
+  static FileReplacement replacement;
+  if (!ReplaceBegin(&replacement, destination)) {
     IdleWait(1000);
-    to = LZOpenFileA(const_cast<char*>(destination), &destinationInfo, OF_CREATE);
-    if (to <= 0) {
+    if (!ReplaceBegin(&replacement, destination)) {
       LZClose(from);
       return false;
     }
   }
-  LONG copied = LZCopy(from, to);
+  static char buffer[16384];
+  bool read = true;
+  for (;;) {
+    INT got = LZRead(from, buffer, sizeof buffer);
+    uint32_t done = 0;
+    if (got == 0) break;
+    if (got < 0 || !ReplaceWrite(&replacement, buffer, uint32_t(got), &done)) {
+      read = false;
+      break;
+    }
+  }
   LZClose(from);
-  LZClose(to);
-  return copied >= 0;
+  if (!read) {
+    ReplaceAbort(&replacement);
+    return false;
+  }
+  return ReplaceCommit(&replacement);
 }
 
 bool PrepareSetup(HINSTANCE instance) {

@@ -132,6 +132,13 @@ TEST_F(Commands, SaveAsksBeforeOverwritingAndWritesTheRom) {
   UseMachine(OneCardProfile);
   std::string path = folder + "backup.rom";
   ASSERT_TRUE(WriteWholeFile(path, std::vector<uint8_t>(10, 'x')));
+  // Second names of the old backup and of the machine file: the program and
+  // the driver each put a new file in place and never write into the old one.
+  std::vector<uint8_t> machineBefore;
+  ASSERT_TRUE(ReadWholeFile(machineFile, &machineBefore));
+  for (const char* name : {"backup.old", "QZF.old"}) DeleteFileA((folder + name).c_str());
+  ASSERT_TRUE(CreateHardLinkA((folder + "backup.old").c_str(), path.c_str(), nullptr));
+  ASSERT_TRUE(CreateHardLinkA((folder + "QZF.old").c_str(), machineFile.c_str(), nullptr));
   Start();
   HWND window = MainWindow();
   ASSERT_TRUE(window);
@@ -162,6 +169,16 @@ TEST_F(Commands, SaveAsksBeforeOverwritingAndWritesTheRom) {
 
   Command(window, CmdExit);
   EXPECT_EQ(End(), 0);
+  ExpectDriverSaved();
+  std::vector<uint8_t> old;
+  ASSERT_TRUE(ReadWholeFile(folder + "backup.old", &old));
+  EXPECT_EQ(old, std::vector<uint8_t>(10, 'x'));
+  ASSERT_TRUE(ReadWholeFile(folder + "QZF.old", &old));
+  EXPECT_TRUE(old == machineBefore);
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "*.TMP").c_str(), &found);
+  EXPECT_EQ(search, INVALID_HANDLE_VALUE) << "left behind: " << found.cFileName;
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
 }
 
 TEST_F(Commands, RestoreCopiesTheSecondBiosIntoTheFirst) {

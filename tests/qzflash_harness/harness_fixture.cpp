@@ -136,6 +136,8 @@ int QzFlashRun::End(DWORD timeoutMs) {
 
 void QzFlashRun::ExpectDriverSaved() {
   ASSERT_TRUE(WaitSavedMachine(machineFile, SaveTimeout, after.m)) << "the driver did not write back " << machineFile;
+  // The file it wrote first and renamed over the machine file is gone.
+  EXPECT_FALSE(FileExists(machineFile + ".new"));
 }
 
 void QzFlashRun::Shot(const char* file, const Picture& picture) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "driver/virtual/machine_file.h"
+#include "platform/replace/replace.h"
 
 std::string ProgramExe;
 std::string DriverSys;
@@ -40,16 +41,18 @@ bool WriteMachineFile(const std::string& path, const VcMachine* machine) {
   std::vector<uint8_t> bytes(VcmMaxSize());
   uint32_t length = VcmWrite(machine, VcmStateFresh, bytes.data(), uint32_t(bytes.size()));
   if (length == 0) return false;
-  bytes.resize(length);
-  return WriteWholeFile(path, bytes);
+  // Whole or not at all: a person may point --make-machine at the file a
+  // driver is about to read.
+  static FileReplacement replacement;
+  return ReplaceWholeFile(&replacement, path.c_str(), bytes.data(), length);
 }
 
 bool WaitSavedMachine(const std::string& path, DWORD timeoutMs, VcMachine* machine) {
   return PollUntil(timeoutMs, [&] {
     std::vector<uint8_t> bytes;
     uint32_t state = VcmStateFresh;
-    // The driver truncates the file before it writes it: a file caught
-    // half-written does not read.
+    // The driver renames a whole new file over the old one: the file read
+    // is either the one written here or the one the driver gave back.
     return ReadWholeFile(path, &bytes) && !bytes.empty() &&
            VcmRead(bytes.data(), uint32_t(bytes.size()), machine, &state) && state == VcmStateSaved;
   });
