@@ -55,6 +55,7 @@ enum FaultKind : uint8_t {
     FaultReadFails,         // the image file cannot be read
     FaultKilled,            // the process dies in the middle of the write
     FaultSecondRun,         // a second run starts on the machine in the middle of the write
+    FaultKilledInFile,      // the process is ended in the middle of a file write (save or part files)
     FaultKindCount,
 };
 const char* FaultKindName(FaultKind kind);
@@ -70,6 +71,7 @@ enum Invariant : uint8_t {
     InvResources,           // device contexts or the driver not given back at exit
     InvTwoRuns,             // two runs on one machine both report success while a part differs from what the
                             // last success wrote (or a run the machine's lock refused touched it)
+    InvExistingFile,        // a file at a save or part-file path was lost or left partial
     InvariantCount,
 };
 const char* InvariantName(Invariant invariant);
@@ -115,6 +117,14 @@ struct Scenario {
     uint32_t secondRunAtDraw;
     FlowKind secondFlow;
     bool isSecondRun;           // this is that second run: its own file names and image
+    // Files in place (see DrawFilesInPlace): an old file at the save path,
+    // part files the machine is written back to at the end, and where a
+    // file write is cut off by the end of the process.
+    bool oldSaveFile;
+    uint32_t oldSaveSize;
+    bool partFiles;
+    bool fileKillInSave;        // FaultKilledInFile: in the save's write, else the part files'
+    int32_t fileKillAt;         // FaultKilledInFile: the byte of the file at which the process ends
 };
 
 // The update's image file for a card with these ids: a good image of the
@@ -172,6 +182,10 @@ struct RunFacts {
     int32_t openDcsAfterExit;
     uint32_t foreignDcReleases;
     bool driverClosed;
+    // Save over an old file: what stood at the path before.
+    bool oldFileExisted;
+    const uint8_t* oldFile;
+    uint32_t oldFileSize;
 };
 
 // Bit per Invariant broken by the run; `why` (FactTextSize per invariant)
@@ -181,7 +195,10 @@ uint32_t CheckRun(const RunFacts& facts, char why[][FactTextSize]);
 // Runs one scenario in this process on `machine` (already loaded with the
 // scenario's profile) inside `folder` (which holds the driver file), checks
 // it, and fills the verdict.
+enum OldFileOutcome : uint8_t { OldFileNone, OldFileKept, OldFileReplaced };
 struct RunVerdict {
+    bool complete;              // filled in before the part files were written back
+    OldFileOutcome oldFile;     // what became of an old file at the save path
     FlowKind flow;              // the flow that ran (an accepted restore offer makes it a restore)
     uint32_t violations;
     char why[InvariantCount][FactTextSize];
@@ -228,3 +245,23 @@ struct TwoRunFacts {
 };
 // Bit InvTwoRuns when broken, with the reason in why[InvTwoRuns].
 uint32_t CheckTwoRuns(const TwoRunFacts& facts, char why[][FactTextSize]);
+// ---- files in place (files.cpp) ----
+
+typedef std::vector<uint8_t> CampaignBytes;
+// Draws the scenario's files in place from a generator of their own, so
+// that the rest of a run is drawn as before.
+void DrawFilesInPlace(uint64_t seed, Scenario* s);
+// The file names of the target card's parts, beside the profile.
+const char* PartFileName(int rom);
+// Where the save writes, in `folder` (run.cpp), and what stands there before.
+std::string SavePath(const Scenario& s, const std::string& folder);
+CampaignBytes OldSaveFile(const Scenario& s);
+// From here on, the process ends (SIGXFSZ) when a file it writes reaches
+// `bytes`; -1 lifts the limit.
+void LimitFileWrites(int32_t bytes);
+// The part files as they stand, one per part that has a file.
+std::vector<CampaignBytes> ReadPartFiles(const VcMachine* machine);
+// Each part file is the old one byte for byte or the part's whole contents;
+// false with `why` otherwise. Counts the files kept and replaced.
+bool PartFilesKeptOrWhole(const VcMachine* machine, const std::vector<CampaignBytes>& old, uint32_t* kept,
+                          uint32_t* replaced, char* why, size_t whySize);

@@ -65,6 +65,26 @@ void Note(uint32_t* broken, char why[][FactTextSize], Invariant invariant, const
     va_end(args);
 }
 
+// The old file at the save path is there byte for byte.
+bool OldFileStands(const RunFacts& f)
+{
+    return f.oldFileExisted && f.fileExists && f.fileSize == f.oldFileSize &&
+           (f.fileSize == 0 || memcmp(f.file, f.oldFile, f.fileSize) == 0);
+}
+
+// An old file at the save path is never lost or left partial: it is the old
+// one byte for byte, or the whole new image.
+void CheckOldFile(const RunFacts& f, uint32_t* broken, char why[][FactTextSize])
+{
+    if (f.flow != FlowSave || !f.flowRan || !f.oldFileExisted || OldFileStands(f))
+        return;
+    bool whole = f.fileExists && f.imageLength > 0 && f.fileSize == f.imageLength && f.image != nullptr &&
+                 FirstDifference(f.file, f.image, f.imageLength) < 0;
+    if (!whole)
+        Note(broken, why, InvExistingFile, "old file of %u bytes: %s", f.oldFileSize,
+             f.fileExists ? "now neither it nor the whole image" : "gone");
+}
+
 const char* LastLine(const RunFacts& f)
 {
     return f.lineCount > 0 ? f.lines[f.lineCount - 1] : "";
@@ -121,7 +141,7 @@ uint32_t CheckRun(const RunFacts& f, char why[][FactTextSize])
             else if (FirstDifference(f.file, f.rom, f.romLength) >= 0)
                 Note(&broken, why, InvSaveFile, "success shown, file differs from the ROM at %d",
                      FirstDifference(f.file, f.rom, f.romLength));
-        } else if (f.fileExists) {
+        } else if (f.fileExists && !OldFileStands(f)) {
             bool complete = f.imageLength > 0 && f.fileSize == f.imageLength && f.image != nullptr &&
                             FirstDifference(f.file, f.image, f.imageLength) < 0;
             if (!complete)
@@ -131,6 +151,8 @@ uint32_t CheckRun(const RunFacts& f, char why[][FactTextSize])
                 Note(&broken, why, InvSaveFile, "file left without success or failure shown");
         }
     }
+
+    CheckOldFile(f, &broken, why);
 
     // After any failure the user is told which step failed.
     if (!f.started) {

@@ -17,6 +17,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <stdint.h>
+
 #include <string>
 #include <vector>
 
@@ -31,6 +33,13 @@ struct Shared {
     VcMachine machine;
     RunVerdict verdict;
     RunVerdict second;          // the run started during the write of another
+};
+
+// What became of the files in place (files.cpp).
+struct FileTally {
+    uint32_t savesOverOldFile, oldSaveKept, oldSaveReplaced;
+    uint32_t partFileRuns, partFilesKept, partFilesReplaced;
+    uint32_t killsInSave, killsInPartFiles;
 };
 
 struct Tally {
@@ -52,9 +61,10 @@ struct Tally {
     uint32_t secondRuns;
     uint32_t secondRefused;
     uint32_t secondRan;
+    FileTally files;
 };
 
-enum Outcome { OutcomeVerdict, OutcomeKilled, OutcomeHang, OutcomeCrash };
+enum Outcome { OutcomeVerdict, OutcomeKilled, OutcomeFileKilled, OutcomeHang, OutcomeCrash };
 
 // The second run of a scenario, started while its first run stood still in
 // the middle of its write.
@@ -109,6 +119,8 @@ Outcome RunChild(const Scenario& s, Shared* shared, const char* folder, unsigned
         return OutcomeVerdict;
     if (WIFSIGNALED(*status) && WTERMSIG(*status) == SIGKILL && verdict->faultFired[FaultKilled])
         return OutcomeKilled;
+    if (WIFSIGNALED(*status) && WTERMSIG(*status) == SIGXFSZ && (s.faults & (1u << FaultKilledInFile)))
+        return OutcomeFileKilled;
     if (WIFSIGNALED(*status) && WTERMSIG(*status) == SIGALRM)
         return OutcomeHang;
     return OutcomeCrash;
@@ -248,6 +260,87 @@ void CountTwoRuns(Tally& t, const Scenario& s, Outcome firstOutcome, const Share
     }
 }
 
+void PrintFileTable(const FileTally& f)
+{
+    printf("  %-30s %9s %9s %9s %9s\n", "files in place", "runs", "kept", "replaced", "ended in");
+    printf("  %-30s %9u %9u %9u %9u\n", "old file at the save path", f.savesOverOldFile, f.oldSaveKept,
+           f.oldSaveReplaced, f.killsInSave);
+    printf("  %-30s %9u %9u %9u %9u\n", "part files written back", f.partFileRuns, f.partFilesKept,
+           f.partFilesReplaced, f.killsInPartFiles);
+}
+
+// Part files are made from the profile's generated images before the run,
+// as a first run of qzflash leaves them; an old save file the run places
+// itself.
+std::vector<CampaignBytes> PlacePartFiles(const Scenario& s, VcMachine* machine)
+{
+    if (!s.partFiles)
+        return {};
+    char error[512];
+    if (!VcSaveFlashFiles(machine, error, sizeof error)) {
+        fprintf(stderr, "qz_campaign: %s\n", error);
+        exit(2);
+    }
+    return ReadPartFiles(machine);
+}
+
+void RemovePartFiles(const char* folder)
+{
+    for (int rom = 0; rom < 2; ++rom)
+        remove((std::string(folder) + "/" + PartFileName(rom)).c_str());
+}
+
+// After the run (and a run after a kill): no file in place was lost or left
+// partial. The run checks an old save file itself, unless it was ended in
+// the middle of writing it.
+void CheckFilesInPlace(Tally& t, const Scenario& s, const char* folder, const VcMachine* machine,
+                       const std::vector<CampaignBytes>& oldParts, Outcome outcome, const RunVerdict& v)
+{
+    FileTally& f = t.files;
+    char why[FactTextSize] = "";
+    bool lost = false;
+    if (s.partFiles) {
+        uint32_t kept = 0, replaced = 0;
+        f.partFileRuns++;
+        lost = !PartFilesKeptOrWhole(machine, oldParts, &kept, &replaced, why, sizeof why);
+        (replaced > 0 ? f.partFilesReplaced : f.partFilesKept)++;
+    }
+    bool endedInSave = outcome == OutcomeFileKilled && !v.complete;
+    if (outcome == OutcomeFileKilled)
+        (endedInSave ? f.killsInSave : f.killsInPartFiles)++;
+    if (s.flow == FlowSave && v.oldFile != OldFileNone) {
+        f.savesOverOldFile++;
+        (v.oldFile == OldFileKept ? f.oldSaveKept : f.oldSaveReplaced)++;
+    } else if (endedInSave && s.oldSaveFile) {
+        f.savesOverOldFile++;
+        FILE* file = fopen(SavePath(s, folder).c_str(), "rb");
+        CampaignBytes old = OldSaveFile(s), now(old.size() + 1);
+        size_t n = file ? fread(now.data(), 1, now.size(), file) : 0;
+        if (file)
+            fclose(file);
+        now.resize(n);
+        if (file && now == old) {
+            f.oldSaveKept++;
+        } else {
+            lost = true;
+            snprintf(why, sizeof why, "save ended mid-write: the old file of %zu bytes is %s", old.size(),
+                     file ? "changed" : "gone");
+        }
+    } else if (endedInSave) {
+        FILE* file = fopen(SavePath(s, folder).c_str(), "rb");
+        if (file) {
+            fclose(file);
+            t.violations[InvSaveFile]++;
+            printf("  VIOLATION %s: a save ended mid-write left a file\n    %s\n", InvariantName(InvSaveFile),
+                   DescribeScenario(s).c_str());
+        }
+    }
+    if (lost) {
+        t.violations[InvExistingFile]++;
+        printf("  VIOLATION %s: %s\n    %s\n", InvariantName(InvExistingFile), why, DescribeScenario(s).c_str());
+    }
+}
+
 void PrintTable(const Tally& t, uint64_t seed, double seconds)
 {
     static const char* const Rows[FlowKindCount + 1] = {"update", "save", "restore", "update after a kill"};
@@ -272,6 +365,7 @@ void PrintTable(const Tally& t, uint64_t seed, double seconds)
         printf("  %-38s %10u\n", InvariantName(static_cast<Invariant>(i)), t.violations[i]);
         total += t.violations[i];
     }
+    PrintFileTable(t.files);
     printf("  most driver requests in one run: %llu (run %u); longest run: %.1f s of virtual time\n",
            static_cast<unsigned long long>(t.maxRequests), t.maxRequestsRun, t.maxVirtualNs * 1e-9);
     if (t.secondRuns)
@@ -286,10 +380,32 @@ void PrintTable(const Tally& t, uint64_t seed, double seconds)
     printf("qz_campaign: %u violation(s)\n", total);
 }
 
-void Usage()
+void Usage(const char* problem, const char* argument)
 {
+    if (problem)
+        fprintf(stderr, "qz_campaign: %s%s%s%s\n", problem, argument ? " \"" : "", argument ? argument : "",
+                argument ? "\"" : "");
     fprintf(stderr, "usage: qz_campaign [--runs N] [--seed S] [--timeout SECONDS] [--run K] [--verbose]\n");
     exit(2);
+}
+
+// A whole decimal number from `min` to `max`: anything else ends the
+// program with status 2, so that a mistyped argument never passes as a run.
+uint64_t Number(const char* option, const char* text, uint64_t min, uint64_t max)
+{
+    uint64_t value = 0;
+    bool digits = text[0] != 0;
+    for (const char* c = text; *c && digits; ++c) {
+        digits = *c >= '0' && *c <= '9' && value <= (max - static_cast<uint64_t>(*c - '0')) / 10;
+        value = value * 10 + static_cast<uint64_t>(*c - '0');
+    }
+    if (!digits || value < min || value > max) {
+        char problem[160];
+        snprintf(problem, sizeof problem, "%s takes a number from %llu to %llu, not", option,
+                 static_cast<unsigned long long>(min), static_cast<unsigned long long>(max));
+        Usage(problem, text);
+    }
+    return value;
 }
 
 } // namespace
@@ -302,18 +418,21 @@ int main(int argc, char** argv)
     long only = -1;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if (i + 1 < argc && a == "--runs")
-            runs = static_cast<uint32_t>(strtoul(argv[++i], nullptr, 10));
-        else if (i + 1 < argc && a == "--seed")
-            seed = strtoull(argv[++i], nullptr, 10);
-        else if (i + 1 < argc && a == "--timeout")
-            timeout = static_cast<unsigned>(strtoul(argv[++i], nullptr, 10));
-        else if (i + 1 < argc && a == "--run")
-            only = strtol(argv[++i], nullptr, 10);
+        bool valued = a == "--runs" || a == "--seed" || a == "--timeout" || a == "--run";
+        if (valued && i + 1 >= argc)
+            Usage("a number must follow", argv[i]);
+        if (a == "--runs")
+            runs = static_cast<uint32_t>(Number("--runs", argv[++i], 1, 100000000));
+        else if (a == "--seed")
+            seed = Number("--seed", argv[++i], 0, UINT64_MAX);
+        else if (a == "--timeout")
+            timeout = static_cast<unsigned>(Number("--timeout", argv[++i], 1, 86400));
+        else if (a == "--run")
+            only = static_cast<long>(Number("--run", argv[++i], 0, UINT32_MAX - 1));
         else if (a == "--verbose")
             CampaignVerbose = true;
         else
-            Usage();
+            Usage("unknown argument", argv[i]);
     }
     if (only >= 0)
         CampaignVerbose = true;
@@ -346,11 +465,13 @@ int main(int argc, char** argv)
             printf("%s\n%s", DescribeScenario(s).c_str(), s.profile.c_str());
         char error[256];
         VcReset(&shared->machine);
+        RemovePartFiles(folder);
         if (!VcLoadProfileText(s.profile.c_str(), "campaign", folder, &shared->machine, error, sizeof error)) {
             tally.profileErrors++;
             printf("  scenario %u cannot be loaded: %s\n%s", run, error, s.profile.c_str());
             continue;
         }
+        std::vector<CampaignBytes> oldParts = PlacePartFiles(s, &shared->machine);
         tally.runs++;
         for (int k = 0; k < FaultKindCount; ++k) {
             if (s.faults & (1u << k))
@@ -366,9 +487,15 @@ int main(int argc, char** argv)
                 tally.fired[k]++;
         }
         CountTwoRuns(tally, s, outcome, *shared, true);
+        if (outcome == OutcomeFileKilled)
+            tally.fired[FaultKilledInFile]++;
         if (outcome != OutcomeKilled) {
-            int row = outcome == OutcomeVerdict ? shared->verdict.flow : s.flow;
-            Count(tally, s, row, outcome, shared->verdict, true);
+            // A run ended while it wrote its part files had its verdict by then.
+            bool verdict = outcome == OutcomeVerdict || (outcome == OutcomeFileKilled && shared->verdict.complete);
+            int row = verdict ? shared->verdict.flow : s.flow;
+            if (outcome != OutcomeFileKilled || verdict)
+                Count(tally, s, row, verdict ? OutcomeVerdict : outcome, shared->verdict, true);
+            CheckFilesInPlace(tally, s, folder, &shared->machine, oldParts, outcome, shared->verdict);
             continue;
         }
         // A new program on the part the killed one left.
@@ -383,6 +510,7 @@ int main(int argc, char** argv)
             bool hung = s.faults & (1u << FaultEraseNeverEnds | 1u << FaultProgramNeverEnds);
             (hung ? tally.recoveryPartHung : tally.recoveryStartFailures) += " " + std::to_string(run);
         }
+        CheckFilesInPlace(tally, again, folder, &shared->machine, oldParts, outcome, shared->verdict);
     }
     PrintTable(tally, seed, Now() - start);
 
@@ -392,5 +520,9 @@ int main(int argc, char** argv)
     uint32_t broken = tally.profileErrors;
     for (int i = 0; i < InvariantCount; ++i)
         broken += tally.violations[i];
+    if (tally.runs == 0) {
+        printf("qz_campaign: no run was executed\n");
+        return 1;
+    }
     return broken == 0 ? 0 : 1;
 }

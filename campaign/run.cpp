@@ -142,6 +142,14 @@ std::string PathOfLength(const std::string& folder, const char* name, size_t len
 
 } // namespace
 
+std::string SavePath(const Scenario& s, const std::string& folder)
+{
+    const char* name = s.isSecondRun ? "BACKUP2.ROM" : "BACKUP.ROM";
+    if (s.faults & (1u << FaultCreateFails))
+        return folder + "/no such folder/" + name;
+    return s.longPath ? PathOfLength(folder, name, 259) : folder + "/" + name;
+}
+
 // The update's image file, as the scenario wants it, for the card with these ids.
 std::vector<uint8_t> CampaignImageFile(const Scenario& s, uint16_t vendorId, uint16_t deviceId)
 {
@@ -221,6 +229,21 @@ std::vector<uint8_t> CampaignImageFile(const Scenario& s, uint16_t vendorId, uin
 }
 
 namespace {
+
+// The machine written back to its part files as the program ends, as
+// qzflash does; the scenario may end the process in the middle.
+void WritePartFiles(const Scenario& s, VcMachine* machine, RunVerdict* v)
+{
+    char error[512];
+    if (s.fileKillAt >= 0 && !s.fileKillInSave)
+        LimitFileWrites(s.fileKillAt);
+    bool written = VcSaveFlashFiles(machine, error, sizeof error);
+    LimitFileWrites(-1);
+    if (!written) {
+        v->violations |= 1u << InvExistingFile;
+        snprintf(v->why[InvExistingFile], FactTextSize, "%.150s", error);
+    }
+}
 
 bool LineStartsWith(const char* line, const char* prefix)
 {
@@ -319,6 +342,8 @@ void ExecuteRun(const Scenario& s, VcMachine* machine, const char* folderText, R
 
     std::string path;
     Bytes fileBytes;
+    Bytes oldFile;
+    bool oldFileExisted = false;
     if (started && !restoredAtStart && !s.dualDialogOk) {
         if (s.flow == FlowUpdate) {
             const char* name = s.isSecondRun ? "NEW2.ROM" : "NEW.ROM";
@@ -331,17 +356,20 @@ void ExecuteRun(const Scenario& s, VcMachine* machine, const char* folderText, R
             ScriptFileChoice(path.c_str());
             DispatchCommand(CmdUpdateBios);
         } else if (s.flow == FlowSave) {
-            const char* name = s.isSecondRun ? "BACKUP2.ROM" : "BACKUP.ROM";
-            if (s.faults & (1u << FaultCreateFails))
-                path = folder + "/no such folder/" + name;
-            else
-                path = s.longPath ? PathOfLength(folder, name, 259) : folder + "/" + name;
+            path = SavePath(s, folder);
             remove(path.c_str());
+            if (s.oldSaveFile && !(s.faults & (1u << FaultCreateFails))) {
+                oldFile = OldSaveFile(s);
+                oldFileExisted = WriteWhole(path, oldFile.data(), oldFile.size());
+            }
             FileFaults.writeLimit = s.writeLimit;
             FileFaults.writeFails = (s.faults & (1u << FaultWriteRefused)) != 0;
             FileFaults.closeFails = (s.faults & (1u << FaultCloseFails)) != 0;
             ScriptFileChoice(path.c_str());
+            if (s.fileKillAt >= 0 && s.fileKillInSave)
+                LimitFileWrites(s.fileKillAt);
             DispatchCommand(CmdSaveBios);
+            LimitFileWrites(-1);
         } else {
             DispatchCommand(CmdRestoreBios);
         }
@@ -429,6 +457,11 @@ void ExecuteRun(const Scenario& s, VcMachine* machine, const char* folderText, R
             saved = ReadWhole(path, &facts.fileExists);
             facts.file = saved.data();
             facts.fileSize = static_cast<uint32_t>(saved.size());
+            facts.oldFileExisted = oldFileExisted;
+            facts.oldFile = oldFile.data();
+            facts.oldFileSize = static_cast<uint32_t>(oldFile.size());
+            if (oldFileExisted)
+                v->oldFile = facts.fileExists && saved == oldFile ? OldFileKept : OldFileReplaced;
         }
         facts.image = image.data();
         facts.switchOpenAtEnd = card->romSwitch != 1;
@@ -473,9 +506,14 @@ void ExecuteRun(const Scenario& s, VcMachine* machine, const char* folderText, R
     v->requests = machine->requestCount - requestsBefore;
     v->virtualNs = machine->now - timeBefore;
     for (int k = 0; k < FaultKindCount; ++k) {
-        if ((s.faults & (1u << k)) && k != FaultFlippedBit && k != FaultKilled && k != FaultSecondRun)
+        if ((s.faults & (1u << k)) && k != FaultFlippedBit && k != FaultKilled && k != FaultSecondRun &&
+            k != FaultKilledInFile)
             v->faultFired[k] = true;
     }
     RecordingProgressHook = nullptr;
+    v->complete = true;
+    // As qzflash does on its way out, still holding the machine's lock.
+    if (s.partFiles)
+        WritePartFiles(s, machine, v);
     RunLockRelease(&lock);
 }

@@ -19,6 +19,7 @@ const char* const FaultNames[FaultKindCount] = {
     "ROM switch stuck",       "dual-BIOS stops",    "disk full on save",    "save write refused",
     "save close fails",       "save create fails",  "image read fails",     "killed mid-write",
     "second run mid-write",
+    "killed mid-file-write",
 };
 
 const char* const InvariantNames[InvariantCount] = {
@@ -31,6 +32,7 @@ const char* const InvariantNames[InvariantCount] = {
     "ROM access left open",
     "resources not given back",
     "two runs: a success undone",
+    "existing file lost or partial",
 };
 
 const char* const ImageNames[ImageKindCount] = {
@@ -260,6 +262,11 @@ Scenario DrawScenario(uint64_t seed, uint32_t run)
     uint32_t romImage = DrawLength(rng, maxFlash);
     if (s.flow == FlowRestore)
         s.imageLength = romImage;
+    DrawFilesInPlace(seed, &s);
+    if (s.fileKillInSave)
+        s.fileKillAt = static_cast<int32_t>(static_cast<uint64_t>(s.fileKillAt) * romImage / 1000);
+    else
+        s.fileKillAt = static_cast<int32_t>(static_cast<uint64_t>(s.fileKillAt) * partBytes / 1000);
 
     // Faults: none in a third of the runs, one or two that suit the flow
     // and the machine in the others.
@@ -316,6 +323,9 @@ Scenario DrawScenario(uint64_t seed, uint32_t run)
                 DrawSecondRun(rng, &s, writes);
                 fits = writes;
                 break;
+            case FaultKilledInFile:
+                fits = s.fileKillInSave ? s.flow == FlowSave : s.partFiles;
+                break;
             default:
                 break;
             }
@@ -333,6 +343,8 @@ Scenario DrawScenario(uint64_t seed, uint32_t run)
         s.secondRunAtDraw = 0;
     if (!(s.faults & (1u << FaultDiskFull)))
         s.writeLimit = -1;
+    if (!(s.faults & (1u << FaultKilledInFile)))
+        s.fileKillAt = -1;
 
     // Part faults sit on the part the flow writes (ROM 1 of a dual-BIOS
     // board), now and then on ROM 2, which a restore reads.
@@ -383,8 +395,9 @@ Scenario DrawScenario(uint64_t seed, uint32_t run)
             // Parts that power up protected refuse every write until the
             // program clears the protection; now and then they come clear.
             bool clear = (type->flags & VcFlagProtectAtPowerUp) && rng.Percent(30);
-            Line(p, "part %s code=0x%02X image=%s image-size=%u%s", s.partName, VcPartTypeDeviceId(type),
-                 Version(rng, rng.Percent(50)).c_str(), romImage, clear ? " status=0" : "");
+            Line(p, "part %s code=0x%02X image=%s image-size=%u%s%s%s", s.partName, VcPartTypeDeviceId(type),
+                 Version(rng, rng.Percent(50)).c_str(), romImage, clear ? " status=0" : "",
+                 s.partFiles ? " file=" : "", s.partFiles ? PartFileName(rom) : "");
             if (rom == faultyRom && !partFaults.empty())
                 p += "part-fault" + partFaults + "\n";
         }
@@ -425,6 +438,13 @@ std::string DescribeScenario(const Scenario& s)
     }
     if (s.isSecondRun)
         described += " (the second run)";
+    if (s.oldSaveFile)
+        described += ", an old file of " + std::to_string(s.oldSaveSize) + " bytes at the save path";
+    if (s.partFiles)
+        described += ", part files";
+    if (s.fileKillAt >= 0)
+        described += std::string(", ended at byte ") + std::to_string(s.fileKillAt) + " of the " +
+                     (s.fileKillInSave ? "save" : "part file");
     return described;
 }
 
@@ -442,6 +462,8 @@ Scenario RecoveryScenario(const Scenario& killed)
     s.longPath = false;
     s.dualDialogOk = false;
     s.secondRunAtDraw = 0;
+    s.oldSaveFile = false;
+    s.fileKillAt = -1;
     return s;
 }
 

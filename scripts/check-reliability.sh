@@ -18,6 +18,21 @@ fuzz_runs=${QZ_FUZZ_RUNS:-5000}
 campaign_runs=${QZ_CAMPAIGN_RUNS:-300}
 campaign_seed=${QZ_CAMPAIGN_SEED:-1}
 started=$(date +%s)
+# A wrong setting must not turn the checks into a silent pass: status 2.
+if [ $# -ne 0 ]; then
+  echo "check-reliability: takes no arguments (sizes come from the environment, see the top of $0)" >&2
+  exit 2
+fi
+for setting in "QZ_JOBS=$jobs" "QZ_FUZZ_RUNS=$fuzz_runs" "QZ_CAMPAIGN_RUNS=$campaign_runs"; do
+  if ! [[ ${setting#*=} =~ ^[0-9]{1,9}$ ]] || [ "${setting#*=}" -lt 1 ]; then
+    echo "check-reliability: ${setting%%=*} must be a whole number above 0, not \"${setting#*=}\"" >&2
+    exit 2
+  fi
+done
+if ! [[ $campaign_seed =~ ^[0-9]{1,19}$ ]]; then
+  echo "check-reliability: QZ_CAMPAIGN_SEED must be a whole number, not \"$campaign_seed\"" >&2
+  exit 2
+fi
 STEP_WIDTH=32
 . "$root/scripts/lib/steps.sh"
 
@@ -65,9 +80,9 @@ max_len_of() {
 
 fuzz_runs_of() {
   # The profile parser stages a whole machine per input, a machine file is
-  # a whole machine: fewer runs.
+  # a whole machine: fewer runs (at least one).
   case $1 in
-    profile|machine_file) echo $(( fuzz_runs / 4 )) ;;
+    profile|machine_file) echo $(( fuzz_runs / 4 > 0 ? fuzz_runs / 4 : 1 )) ;;
     *) echo "$fuzz_runs" ;;
   esac
 }
@@ -77,7 +92,9 @@ fuzz_short() {
   work=$(mktemp -d)
   "$build/fuzz/qz_fuzz_seeds" "$seeds" "$root/vcard/profiles" || return 1
   printf '%-16s %10s %8s\n' target runs result
+  local targets=0
   while read -r t; do
+    targets=$((targets + 1))
     local runs log dict=()
     runs=$(fuzz_runs_of "$t")
     log=$work/$t.log
@@ -86,7 +103,14 @@ fuzz_short() {
     (cd "$work" && timeout 600 "$build/fuzz/fuzz_$t" "$work/$t" "$seeds/$t" -runs="$runs" -seed=1 \
        -max_len="$(max_len_of "$t")" "${dict[@]}" -timeout=20 -artifact_prefix="$work/$t-" </dev/null >"$log" 2>&1)
     local r=$?
-    if [ $r -eq 0 ]; then
+    # libFuzzer ends with "Done N runs": a target that ran fewer inputs than
+    # asked checked less than it claims.
+    local done_runs
+    done_runs=$(grep -oE '^Done [0-9]+ runs' "$log" | grep -oE '[0-9]+' | tail -1)
+    if [ $r -eq 0 ] && [ "${done_runs:-0}" -lt "$runs" ]; then
+      printf '%-16s %10d %8s\n' "$t" "${done_runs:-0}" "TOO FEW"
+      rc=1
+    elif [ $r -eq 0 ]; then
       printf '%-16s %10d %8s\n' "$t" "$runs" clean
     else
       printf '%-16s %10d %8s\n' "$t" "$runs" "FOUND"
@@ -96,6 +120,10 @@ fuzz_short() {
     fi
   done <"$build/fuzz/targets.txt"
   rm -rf "$work"
+  if [ $targets -eq 0 ]; then
+    echo "no fuzz target in $build/fuzz/targets.txt"
+    return 1
+  fi
   return $rc
 }
 

@@ -19,14 +19,27 @@ goal=10000000
 slice=600
 hours=24
 targets=()
+# A wrong argument must not turn the run into a silent pass: status 2.
+usage() {
+  echo "fuzz-long: $1" >&2
+  echo "usage: scripts/fuzz-long.sh [--goal N] [--slice SECONDS] [--hours H] [--build DIR] [TARGET...]" >&2
+  exit 2
+}
+number() {
+  [ $# -ge 2 ] || usage "$1 needs a value"
+  [[ $2 =~ ^[0-9]{1,12}$ ]] && [ "$2" -gt 0 ] || usage "$1 takes a whole number above 0, not \"$2\""
+}
 while [ $# -gt 0 ]; do
   case $1 in
-    --goal) goal=$2; shift 2 ;;
-    --slice) slice=$2; shift 2 ;;
-    --hours) hours=$2; shift 2 ;;
-    --build) build=$(realpath -m "$2"); shift 2 ;;
+    --goal) number "$@"; goal=$2; shift 2 ;;
+    --slice) number "$@"; slice=$2; shift 2 ;;
+    --hours) number "$@"; hours=$2; shift 2 ;;
+    --build) [ $# -ge 2 ] && [ -n "$2" ] || usage "--build needs a folder"; build=$(realpath -m "$2"); shift 2 ;;
     -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
-    *) targets+=("$1"); shift ;;
+    -*) usage "unknown option \"$1\"" ;;
+    *)
+      [ -f "$root/fuzz/fuzz_$1.cpp" ] || usage "no fuzz target \"$1\" (fuzz/fuzz_$1.cpp)"
+      targets+=("$1"); shift ;;
   esac
 done
 
@@ -57,6 +70,7 @@ deadline=$(( $(date +%s) + hours * 3600 ))
 execs_of() { cat "$state/$1.execs" 2>/dev/null || echo 0; }
 
 round=0
+ran_now=0
 while [ "$(date +%s)" -lt $deadline ]; do
   round=$((round + 1))
   pending=0
@@ -83,6 +97,11 @@ while [ "$(date +%s)" -lt $deadline ]; do
       ran=$(grep -oE '^#[0-9]+' "$log" | tail -1 | tr -d '#')
     fi
     echo $(( done_so_far + ${ran:-0} )) > "$state/$t.execs"
+    ran_now=$(( ran_now + ${ran:-0} ))
+    if [ "${ran:-0}" -eq 0 ]; then
+      echo "fuzz-long: $t ran no input in round $round (see $log)"
+      empty_slices=$(( ${empty_slices:-0} + 1 ))
+    fi
     printf 'round %d  %-15s %12d executions  (exit %d)\n' $round "$t" "$(execs_of "$t")" $rc
   done
   [ $pending -eq 0 ] && break
@@ -98,4 +117,9 @@ for t in "${targets[@]}"; do
   found=$((found + n))
   printf '%-15s %14d %8d %9d\n' "$t" "$(execs_of "$t")" "$c" "$n"
 done
+if [ "$ran_now" -eq 0 ]; then
+  echo "fuzz-long: no input was run (every target had reached the goal of $goal, or none could run)"
+  exit 1
+fi
+[ "${empty_slices:-0}" -eq 0 ] || exit 1
 [ $found -eq 0 ]

@@ -9,6 +9,10 @@
 # any step failed.
 set -uo pipefail
 
+if [ $# -ne 0 ]; then
+  echo "test-all: takes no arguments (QZ_BUILD_ROOT and QZ_JOBS come from the environment)" >&2
+  exit 2
+fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QZ_BUILD_ROOT:-$root/build}
 jobs=${QZ_JOBS:-2}

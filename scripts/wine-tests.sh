@@ -6,7 +6,11 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-dir=$(cd "${1:?usage: wine-tests.sh BUILD-DIR [CTEST-ARGS...]}" && pwd)
+if [ $# -lt 1 ] || [ ! -d "$1" ]; then
+  echo "usage: wine-tests.sh BUILD-DIR [CTEST-ARGS...]" >&2
+  exit 2
+fi
+dir=$(cd "$1" && pwd)
 shift
 
 # Any program of the tree tells the runner which Wine and prefix to use.
@@ -25,7 +29,8 @@ exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   # A persistent server outlives everything unless told to go.
   trap "stop; exit 143" TERM INT
   "$QZ_WINE_RUN" --start "$QZ_PROGRAM"
-  ctest --test-dir "$QZ_DIR" -j1 --output-on-failure "$@"
+  # A selection that matches no test is a failure, not a pass.
+  ctest --test-dir "$QZ_DIR" -j1 --output-on-failure --no-tests=error "$@"
   rc=$?
   stop
   exit $rc

@@ -60,14 +60,20 @@ double PartRewriteSeconds(const VcPartType* type)
 
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    if (argc > 1) {
+        fprintf(stderr, "%s: unknown argument \"%s\" (it takes none)\n", argv[0], argv[1]);
+        return 2;
+    }
+    int ran = 0, failed = 0;
     printf("%-26s %-10s %12s %10s %10s %10s %9s %s\n", "mode", "part", "requests", "cpu ms", "ns/req",
            "virtual s", "part+wait", "result");
     for (const Mode& mode : Modes) {
         const VcPartType* type = VcFindPartType(mode.partName, mode.deviceId);
         if (type == nullptr || !AttachEngineCard(mode.partName, mode.deviceId, mode.strap) || !IdentifyEngineCard()) {
             printf("%-26s %-10s cannot be set up\n", mode.name, mode.partName);
+            ++failed;
             continue;
         }
         if (type->flags & VcFlagProtectAtPowerUp)
@@ -87,6 +93,10 @@ int main()
                static_cast<unsigned long long>(issued), cpuUsed * 1e3, issued ? cpuUsed * 1e9 / issued : 0.0,
                virtualSeconds, PartRewriteSeconds(type) + MandatedWaitSeconds(),
                ok && FirstPartDifference() < 0 ? "ok" : "FAILED");
+        ++ran;
+        if (!ok || FirstPartDifference() >= 0)
+            ++failed;
     }
-    return 0;
+    // A flash that failed, or none at all, makes the figures worthless.
+    return ran > 0 && failed == 0 ? 0 : 1;
 }

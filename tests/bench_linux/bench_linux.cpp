@@ -204,6 +204,14 @@ bool Measure(const Mode& mode, const char* folder, Sample* sample)
 int main(int argc, char** argv)
 {
     const char* only = argc > 1 ? argv[1] : 0;
+    bool matched = !only;
+    for (const Mode& mode : Modes)
+        matched = matched || strstr(mode.name, only) != 0;
+    if (argc > 2 || !matched) {
+        fprintf(stderr, "usage: %s [PART-OF-A-MODE-NAME]%s%s\n", argv[0], matched ? "" : "; no mode matches ",
+                matched ? "" : only);
+        return 2;
+    }
     char folder[] = "/tmp/qz-bench-XXXXXX";
     if (!mkdtemp(folder)) {
         perror("mkdtemp");

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "harness_arguments.h"
 #include "harness_fixture.h"
 
 namespace {
@@ -128,42 +129,41 @@ const char* Option(int argc, char** argv, const char* name) {
 
 }  // namespace
 
+const char Usage[] =
+    "usage: qzflash_harness --program=<QZFlash.exe> --driver=<QZF.SYS> [--hardware-driver=<QZF.SYS>] "
+    "[--shots=<folder>] [--watchdog=<seconds>]\n"
+    "       qzflash_harness --make-machine=<profile> --out=<QZF.vcm>\n"
+    "       qzflash_harness --flash-back=<QZF.vcm> --profile=<profile>\n";
+
 int main(int argc, char** argv) {
-  if (const char* profile = Option(argc, argv, "--make-machine=")) {
-    const char* out = Option(argc, argv, "--out=");
-    return out ? MakeMachine(profile, out) : 2;
-  }
-  if (const char* file = Option(argc, argv, "--flash-back=")) {
-    const char* profile = Option(argc, argv, "--profile=");
-    return profile ? FlashBack(file, profile) : 2;
+  std::string makeMachine, out, flashBack, profile;
+  if (Option(argc, argv, "--make-machine=") || Option(argc, argv, "--flash-back=")) {
+    const HarnessOption tools[] = {
+        {"--make-machine=", &makeMachine}, {"--out=", &out}, {"--flash-back=", &flashBack}, {"--profile=", &profile}};
+    if (!ReadHarnessOptions(argc, argv, tools, 4) || makeMachine.empty() == flashBack.empty() ||
+        (!makeMachine.empty() && (out.empty() || !profile.empty())) ||
+        (!flashBack.empty() && (profile.empty() || !out.empty()))) {
+      fputs(Usage, stderr);
+      return 2;
+    }
+    return makeMachine.empty() ? FlashBack(flashBack.c_str(), profile.c_str())
+                               : MakeMachine(makeMachine.c_str(), out.c_str());
   }
   ::testing::InitGoogleTest(&argc, argv);
-  unsigned watchdogSeconds = 1440;
-  bool unknown = false;
-  for (int i = 1; i < argc; ++i) {
-    if (strncmp(argv[i], "--program=", 10) == 0) {
-      ProgramExe = ToWindowsPath(argv[i] + 10);
-    } else if (strncmp(argv[i], "--driver=", 9) == 0) {
-      DriverSys = ToWindowsPath(argv[i] + 9);
-    } else if (strncmp(argv[i], "--hardware-driver=", 18) == 0) {
-      HardwareSys = ToWindowsPath(argv[i] + 18);
-    } else if (strncmp(argv[i], "--shots=", 8) == 0) {
-      ShotFolder = ToWindowsPath(argv[i] + 8);
-    } else if (strncmp(argv[i], "--watchdog=", 11) == 0) {
-      watchdogSeconds = unsigned(atoi(argv[i] + 11));
-    } else {
-      fprintf(stderr, "qzflash harness: unknown argument %s\n", argv[i]);
-      unknown = true;
-    }
-  }
-  if (unknown || ProgramExe.empty() || DriverSys.empty()) {
-    fprintf(stderr,
-            "usage: qzflash_harness --program=<QZFlash.exe> --driver=<QZF.SYS> [--hardware-driver=<QZF.SYS>] "
-            "[--shots=<folder>] [--watchdog=<seconds>]\n"
-            "       qzflash_harness --make-machine=<profile> --out=<QZF.vcm>\n"
-            "       qzflash_harness --flash-back=<QZF.vcm> --profile=<profile>\n");
+  std::string program, driver, hardware, shots, watchdog = "1440";
+  const HarnessOption options[] = {{"--program=", &program}, {"--driver=", &driver},
+                                   {"--hardware-driver=", &hardware}, {"--shots=", &shots},
+                                   {"--watchdog=", &watchdog}};
+  unsigned watchdogSeconds = 0;
+  if (!ReadHarnessOptions(argc, argv, options, 5) || program.empty() || driver.empty() ||
+      !HarnessSeconds(watchdog, &watchdogSeconds)) {
+    fputs(Usage, stderr);
     return 2;
   }
+  ProgramExe = ToWindowsPath(program);
+  DriverSys = ToWindowsPath(driver);
+  if (!hardware.empty()) HardwareSys = ToWindowsPath(hardware);
+  if (!shots.empty()) ShotFolder = ToWindowsPath(shots);
   if (!ShotFolder.empty()) {
     if (ShotFolder.back() != '\\') ShotFolder += '\\';
     CreateDirectoryA(ShotFolder.c_str(), nullptr);
@@ -171,12 +171,7 @@ int main(int argc, char** argv) {
   PrepareWine();
   CreateThread(nullptr, 0, Watchdog, reinterpret_cast<LPVOID>(uintptr_t(watchdogSeconds)), 0, nullptr);
   ::testing::AddGlobalTestEnvironment(new DriverHostWarmUp);
-  int result = RUN_ALL_TESTS();
-  // A filter that matched no test judged nothing.
-  if (::testing::UnitTest::GetInstance()->test_to_run_count() == 0) {
-    fprintf(stderr, "qzflash harness: no test matches the filter\n");
-    result = 2;
-  }
+  int result = HarnessResult(RUN_ALL_TESTS());
   fflush(stdout);
   ExitProcess(UINT(result));
 }

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "harness_arguments.h"
 #include "harness_support.h"
 #include "szdd.h"
 
@@ -579,14 +580,14 @@ TEST_F(SetupRun, RunningToolIsClosedBeforeTheWindowOpens) {
 int main(int argc, char** argv) {
   if (RunAsStub()) return 0;
   ::testing::InitGoogleTest(&argc, argv);
-  for (int i = 1; i < argc; ++i) {
-    if (strncmp(argv[i], "--product=", 10) == 0) ProductExe = ToWindowsPath(argv[i] + 10);
-    if (strncmp(argv[i], "--data=", 7) == 0) DataFolder = ToWindowsPath(argv[i] + 7);
-  }
-  if (ProductExe.empty() || DataFolder.empty()) {
+  std::string product, data;
+  const HarnessOption options[] = {{"--product=", &product}, {"--data=", &data}};
+  if (!ReadHarnessOptions(argc, argv, options, 2) || product.empty() || data.empty()) {
     fprintf(stderr, "usage: setup_harness --product=<QZSetup.exe> --data=<folder of its data files>\n");
     return 2;
   }
+  ProductExe = ToWindowsPath(product);
+  DataFolder = ToWindowsPath(data);
   if (DataFolder.back() != '\\') DataFolder += '\\';
   char self[MAX_PATH];
   HarnessExe.assign(self, GetModuleFileNameA(nullptr, self, sizeof self));
@@ -594,7 +595,7 @@ int main(int argc, char** argv) {
   PrepareWine();
   StartHelperThread();
   CreateThread(nullptr, 0, Watchdog, reinterpret_cast<LPVOID>(uintptr_t(540)), 0, nullptr);
-  int result = RUN_ALL_TESTS();
+  int result = HarnessResult(RUN_ALL_TESTS());
   RestoreInstallVerb();
   fflush(stdout);
   ExitProcess(UINT(result));
