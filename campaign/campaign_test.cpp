@@ -1,8 +1,10 @@
 // The campaign's own parts: the invariant checks catch what they are for and
 // pass a sound run, the scenarios cover the machines, flows and faults they
 // claim and always load, and a plain run executes clean.
+#include <signal.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <set>
@@ -267,6 +269,86 @@ TEST(CampaignInvariants, TwoRunsOnOneMachine)
     }
 }
 
+// An old file at the save path is the old one byte for byte or the whole
+// new image; anything else, gone included, breaks the promise.
+TEST(CampaignInvariants, AnOldSaveFileIsKeptOrReplacedWhole)
+{
+    std::vector<uint8_t> rom(4096, 0x33), old(1000, 0x77);
+    std::vector<uint8_t> part(rom.begin(), rom.begin() + 2000), longer = old;
+    longer.push_back(0);
+    auto save = [&](bool success, const std::vector<uint8_t>* file) {
+        SoundUpdate u;
+        u.facts.flow = FlowSave;
+        u.facts.successShown = false;
+        u.facts.saveSuccessShown = success;
+        u.facts.saveFailureShown = !success;
+        u.facts.partBefore = u.facts.partAfter = rom.data();
+        u.facts.partSize = 4096;
+        u.facts.erasesAfter = u.facts.programsAfter = 0;
+        u.facts.rom = u.facts.image = rom.data();
+        u.facts.romLength = u.facts.imageLength = 4096;
+        u.facts.fileExists = file != nullptr;
+        u.facts.file = file ? file->data() : nullptr;
+        u.facts.fileSize = file ? static_cast<uint32_t>(file->size()) : 0;
+        u.facts.oldFileExisted = true;
+        u.facts.oldFile = old.data();
+        u.facts.oldFileSize = static_cast<uint32_t>(old.size());
+        return u.Check();
+    };
+    EXPECT_EQ(0u, save(true, &rom));
+    EXPECT_EQ(0u, save(false, &old));
+    EXPECT_EQ(1u << InvExistingFile, save(false, nullptr));
+    EXPECT_EQ(1u << InvExistingFile | 1u << InvSaveFile, save(false, &part));
+    EXPECT_EQ(1u << InvExistingFile | 1u << InvSaveFile, save(false, &longer));
+}
+
+// The part files written back as the process ends (here: ended by the file
+// size limit in the middle of the first one) are the old ones or whole.
+TEST(CampaignFiles, PartFilesEndedMidWriteStayWhole)
+{
+    std::string folder = ::testing::TempDir() + "qzcampaign_parts";
+    ASSERT_EQ(0, system(("rm -rf '" + folder + "' && mkdir -p '" + folder + "'").c_str()));
+    const std::string profile = "card 1:0 0x10DE:0x0281 bar0=0xE0000000 dual=rom1\n"
+                                "part 29EE010 image=04.28.20.05 file=PART1.BIN\n"
+                                "part 29EE010 image=04.28.20.06 file=PART2.BIN\n";
+    VcMachine* machine = VcNewMachine();
+    char error[512];
+    ASSERT_TRUE(VcLoadProfileText(profile.c_str(), "p", folder.c_str(), machine, error, sizeof error)) << error;
+    ASSERT_TRUE(VcSaveFlashFiles(machine, error, sizeof error)) << error;
+    std::vector<CampaignBytes> old = ReadPartFiles(machine);
+    ASSERT_EQ(old.size(), 2u);
+    for (int i = 0; i < 2; ++i)
+        memset(machine->cards[0].parts[i].data, 0x42 + i, machine->cards[0].parts[i].size);
+
+    pid_t child = fork();
+    if (child == 0) {
+        LimitFileWrites(50000);
+        VcSaveFlashFiles(machine, error, sizeof error);
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+    uint32_t kept = 0, replaced = 0;
+    char why[FactTextSize] = "";
+    EXPECT_TRUE(PartFilesKeptOrWhole(machine, old, &kept, &replaced, why, sizeof why)) << why;
+    EXPECT_EQ(kept, 2u);
+    ASSERT_TRUE(VcSaveFlashFiles(machine, error, sizeof error)) << error;
+    kept = replaced = 0;
+    EXPECT_TRUE(PartFilesKeptOrWhole(machine, old, &kept, &replaced, why, sizeof why)) << why;
+    EXPECT_EQ(replaced, 2u);
+
+    // A part file cut short is caught.
+    FILE* f = fopen((folder + "/PART2.BIN").c_str(), "r+b");
+    ASSERT_NE(nullptr, f);
+    ASSERT_EQ(0, ftruncate(fileno(f), 1000));
+    fclose(f);
+    EXPECT_FALSE(PartFilesKeptOrWhole(machine, old, &kept, &replaced, why, sizeof why));
+    EXPECT_NE(nullptr, strstr(why, "PART2.BIN: 1000 bytes")) << why;
+    VcFreeMachine(machine);
+    EXPECT_EQ(0, system(("rm -rf '" + folder + "'").c_str()));
+}
+
 TEST(CampaignScenarios, CoverEveryPartFlowAndFaultAndLoad)
 {
     std::set<std::string> parts;
@@ -363,7 +445,8 @@ TEST(CampaignRun, AGoodUpdateWithoutFaultsRunsClean)
     ASSERT_EQ(0, system(("mkdir -p '" + folder + "' && echo x > '" + folder + "/QZF.sys'").c_str()));
     VcMachine* machine = VcNewMachine();
     char error[256];
-    ASSERT_TRUE(VcLoadProfileText(s.profile.c_str(), "scenario", nullptr, machine, error, sizeof error)) << error;
+    ASSERT_TRUE(VcLoadProfileText(s.profile.c_str(), "scenario", folder.c_str(), machine, error, sizeof error))
+        << error;
     RunVerdict verdict;
     ExecuteRun(s, machine, folder.c_str(), &verdict);
     EXPECT_EQ(0u, verdict.violations) << DescribeScenario(s);
