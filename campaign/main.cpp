@@ -6,8 +6,9 @@
 // seed alone and shows what it did. Each run is a child process on a machine
 // in shared memory; a run that outlives the timeout (default 120 s of real
 // time) counts as a hang, one that dies otherwise than planned as a crash or
-// sanitizer report. Prints a table of runs, faults and violations; exits
-// non-zero when any invariant was broken.
+// sanitizer report. Prints a table of runs, faults and violations; exits 1
+// when any invariant was broken or no run was executed, 2 on a wrong
+// argument (numbers are whole and in range: --runs from 1).
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>

@@ -10,7 +10,8 @@
 # grows in DIR/corpus/TARGET and is kept between runs; whatever a run finds
 # (crash-*, timeout-*, leak-*, oom-*) lands in DIR/findings/TARGET. The
 # executions so far are kept in DIR/fuzz-long/TARGET.execs, so a later call
-# goes on where this one stopped. Exits non-zero when anything was found.
+# goes on where this one stopped. Exits 1 when anything was found or no input
+# was run (every target already at the goal), 2 on a wrong argument.
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -35,7 +36,7 @@ while [ $# -gt 0 ]; do
     --slice) number "$@"; slice=$2; shift 2 ;;
     --hours) number "$@"; hours=$2; shift 2 ;;
     --build) [ $# -ge 2 ] && [ -n "$2" ] || usage "--build needs a folder"; build=$(realpath -m "$2"); shift 2 ;;
-    -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
     -*) usage "unknown option \"$1\"" ;;
     *)
       [ -f "$root/fuzz/fuzz_$1.cpp" ] || usage "no fuzz target \"$1\" (fuzz/fuzz_$1.cpp)"

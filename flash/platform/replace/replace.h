@@ -8,11 +8,14 @@
 // POSIX (replace_posix.cpp): mkstemp, fsync, rename. A symbolic link is
 // followed: the file it finally names is replaced in its own folder and the
 // link stays; a link that leads nowhere is refused. The new file takes the
-// old one's permissions (and owner, where allowed).
+// old one's permissions (and owner, where allowed); another hard link to the
+// old file keeps the old contents. A process ended in the middle leaves its
+// temporary file (".NAME.XXXXXX") beside the target.
 // Win32 (replace_win32.cpp): GetTempFileNameA, FlushFileBuffers, then
 // MoveFileExA with MOVEFILE_REPLACE_EXISTING on the NT family; Windows 9x has
 // no MoveFileExA, so there the old file is moved aside, the new one moved in
-// and the old one deleted, or moved back when the move fails.
+// and the old one deleted, or moved back when the move fails (in between,
+// the old file stands under its temporary name, never lost).
 //
 // Used by the files seams (flash/platform/*/files_*.cpp) and by the virtual
 // card's host layer for its part files.
