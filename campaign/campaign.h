@@ -248,6 +248,8 @@ uint32_t CheckTwoRuns(const TwoRunFacts& facts, char why[][FactTextSize]);
 // ---- files in place (files.cpp) ----
 
 typedef std::vector<uint8_t> CampaignBytes;
+// The whole of a file; *exists says whether it could be opened.
+CampaignBytes CampaignReadFile(const std::string& path, bool* exists);
 // Draws the scenario's files in place from a generator of their own, so
 // that the rest of a run is drawn as before.
 void DrawFilesInPlace(uint64_t seed, Scenario* s);

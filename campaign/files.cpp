@@ -14,9 +14,7 @@
 #include "campaign/campaign.h"
 #include "vcard/host/vcard_host.h"
 
-namespace {
-
-CampaignBytes ReadFile(const std::string& path, bool* exists)
+CampaignBytes CampaignReadFile(const std::string& path, bool* exists)
 {
     CampaignBytes content;
     FILE* f = fopen(path.c_str(), "rb");
@@ -30,8 +28,6 @@ CampaignBytes ReadFile(const std::string& path, bool* exists)
     fclose(f);
     return content;
 }
-
-} // namespace
 
 void DrawFilesInPlace(uint64_t seed, Scenario* s)
 {
@@ -82,7 +78,7 @@ std::vector<CampaignBytes> ReadPartFiles(const VcMachine* machine)
             const VcFlashPart& part = machine->cards[c].parts[i];
             bool exists = false;
             if (part.file[0] != 0)
-                files.push_back(ReadFile(part.file, &exists));
+                files.push_back(CampaignReadFile(part.file, &exists));
         }
     }
     return files;

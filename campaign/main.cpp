@@ -314,23 +314,19 @@ void CheckFilesInPlace(Tally& t, const Scenario& s, const char* folder, const Vc
         (v.oldFile == OldFileKept ? f.oldSaveKept : f.oldSaveReplaced)++;
     } else if (endedInSave && s.oldSaveFile) {
         f.savesOverOldFile++;
-        FILE* file = fopen(SavePath(s, folder).c_str(), "rb");
-        CampaignBytes old = OldSaveFile(s), now(old.size() + 1);
-        size_t n = file ? fread(now.data(), 1, now.size(), file) : 0;
-        if (file)
-            fclose(file);
-        now.resize(n);
-        if (file && now == old) {
+        bool exists = false;
+        CampaignBytes old = OldSaveFile(s), now = CampaignReadFile(SavePath(s, folder), &exists);
+        if (exists && now == old) {
             f.oldSaveKept++;
         } else {
             lost = true;
             snprintf(why, sizeof why, "save ended mid-write: the old file of %zu bytes is %s", old.size(),
-                     file ? "changed" : "gone");
+                     exists ? "changed" : "gone");
         }
     } else if (endedInSave) {
-        FILE* file = fopen(SavePath(s, folder).c_str(), "rb");
-        if (file) {
-            fclose(file);
+        bool exists = false;
+        CampaignReadFile(SavePath(s, folder), &exists);
+        if (exists) {
             t.violations[InvSaveFile]++;
             printf("  VIOLATION %s: a save ended mid-write left a file\n    %s\n", InvariantName(InvSaveFile),
                    DescribeScenario(s).c_str());

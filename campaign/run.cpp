@@ -100,21 +100,6 @@ uint32_t HeaderLength(const uint8_t* bytes, size_t size)
     return length;
 }
 
-Bytes ReadWhole(const std::string& path, bool* exists)
-{
-    Bytes content;
-    FILE* f = fopen(path.c_str(), "rb");
-    *exists = f != nullptr;
-    if (!f)
-        return content;
-    uint8_t chunk[65536];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0)
-        content.insert(content.end(), chunk, chunk + n);
-    fclose(f);
-    return content;
-}
-
 bool WriteWhole(const std::string& path, const uint8_t* data, size_t size)
 {
     FILE* f = fopen(path.c_str(), "wb");
@@ -454,7 +439,7 @@ void ExecuteRun(const Scenario& s, VcMachine* machine, const char* folderText, R
             facts.romLength = HeaderLength(rom.data(), rom.size());
             image.assign(ImageBuffer, ImageBuffer + ImageBufferSize);
             facts.imageLength = ImageLength <= ImageBufferSize ? ImageLength : 0;
-            saved = ReadWhole(path, &facts.fileExists);
+            saved = CampaignReadFile(path, &facts.fileExists);
             facts.file = saved.data();
             facts.fileSize = static_cast<uint32_t>(saved.size());
             facts.oldFileExisted = oldFileExisted;

@@ -60,6 +60,8 @@ bool ReplaceWholeFile(FileReplacement* r, const char* path, const void* data, ui
 
 // A line for people: why the replacement of `path` failed.
 void ReplaceDescribe(const FileReplacement* r, const char* path, char* text, uint32_t size);
+// The system's text for errno (POSIX) or a GetLastError code (Win32).
+void ReplaceSystemErrorText(uint32_t error, char* text, uint32_t size);
 
 #if defined(_WIN32)
 // How the new file takes the target's place: set from the platform id of

@@ -164,21 +164,7 @@ void ReplaceAbort(FileReplacement* r)
     errno = saved;
 }
 
-void ReplaceDescribe(const FileReplacement* r, const char* path, char* text, uint32_t size)
+void ReplaceSystemErrorText(uint32_t error, char* text, uint32_t size)
 {
-    switch (r->error) {
-    case ReplaceNotRegular:
-        snprintf(text, size, "%s is not a regular file; it was left as it is", path);
-        break;
-    case ReplaceDanglingLink:
-        snprintf(text, size, "%s is a symbolic link that leads to no file; it was left as it is", path);
-        break;
-    case ReplacePathTooLong:
-        snprintf(text, size, "%s: the path is too long", path);
-        break;
-    default:
-        snprintf(text, size, "%s: %s; nothing at that path was changed", path,
-                 strerror(static_cast<int>(r->systemError)));
-        break;
-    }
+    snprintf(text, size, "%s", strerror(static_cast<int>(error)));
 }

@@ -185,18 +185,7 @@ void ReplaceAbort(FileReplacement* r)
     r->file = 0;
 }
 
-void ReplaceDescribe(const FileReplacement* r, const char* path, char* text, uint32_t size)
+void ReplaceSystemErrorText(uint32_t error, char* text, uint32_t size)
 {
-    switch (r->error) {
-    case ReplaceNotRegular:
-        snprintf(text, size, "%s is not a regular file; it was left as it is", path);
-        break;
-    case ReplacePathTooLong:
-        snprintf(text, size, "%s: the path is too long", path);
-        break;
-    default:
-        snprintf(text, size, "%s: system error %lu; nothing at that path was changed", path,
-                 static_cast<unsigned long>(r->systemError));
-        break;
-    }
+    snprintf(text, size, "system error %lu", static_cast<unsigned long>(error));
 }
