@@ -123,8 +123,8 @@ struct Scenario {
     bool oldSaveFile;
     uint32_t oldSaveSize;
     bool partFiles;
-    bool fileKillInSave;        // FaultKilledInFile: in the save's write, else the part files'
-    int32_t fileKillAt;         // FaultKilledInFile: the byte of the file at which the process ends
+    bool fileKillInSave;  // FaultKilledInFile: in the save's write, else the part files'
+    int32_t fileKillAt;   // FaultKilledInFile: the byte of the file at which the process ends
 };
 
 // The update's image file for a card with these ids: a good image of the

@@ -69,7 +69,7 @@ void Note(uint32_t* broken, char why[][FactTextSize], Invariant invariant, const
 bool OldFileStands(const RunFacts& f)
 {
     return f.oldFileExisted && f.fileExists && f.fileSize == f.oldFileSize &&
-           (f.fileSize == 0 || memcmp(f.file, f.oldFile, f.fileSize) == 0);
+        (f.fileSize == 0 || memcmp(f.file, f.oldFile, f.fileSize) == 0);
 }
 
 // An old file at the save path is never lost or left partial: it is the old
@@ -79,7 +79,7 @@ void CheckOldFile(const RunFacts& f, uint32_t* broken, char why[][FactTextSize])
     if (f.flow != FlowSave || !f.flowRan || !f.oldFileExisted || OldFileStands(f))
         return;
     bool whole = f.fileExists && f.imageLength > 0 && f.fileSize == f.imageLength && f.image != nullptr &&
-                 FirstDifference(f.file, f.image, f.imageLength) < 0;
+        FirstDifference(f.file, f.image, f.imageLength) < 0;
     if (!whole)
         Note(broken, why, InvExistingFile, "old file of %u bytes: %s", f.oldFileSize,
              f.fileExists ? "now neither it nor the whole image" : "gone");

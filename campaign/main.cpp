@@ -266,8 +266,8 @@ void PrintFileTable(const FileTally& f)
     printf("  %-30s %9s %9s %9s %9s\n", "files in place", "runs", "kept", "replaced", "ended in");
     printf("  %-30s %9u %9u %9u %9u\n", "old file at the save path", f.savesOverOldFile, f.oldSaveKept,
            f.oldSaveReplaced, f.killsInSave);
-    printf("  %-30s %9u %9u %9u %9u\n", "part files written back", f.partFileRuns, f.partFilesKept,
-           f.partFilesReplaced, f.killsInPartFiles);
+    printf("  %-30s %9u %9u %9u %9u\n", "part files written back", f.partFileRuns, f.partFilesKept, f.partFilesReplaced,
+           f.killsInPartFiles);
 }
 
 // Part files are made from the profile's generated images before the run,

@@ -396,8 +396,8 @@ Scenario DrawScenario(uint64_t seed, uint32_t run)
             // program clears the protection; now and then they come clear.
             bool clear = (type->flags & VcFlagProtectAtPowerUp) && rng.Percent(30);
             Line(p, "part %s code=0x%02X image=%s image-size=%u%s%s%s", s.partName, VcPartTypeDeviceId(type),
-                 Version(rng, rng.Percent(50)).c_str(), romImage, clear ? " status=0" : "",
-                 s.partFiles ? " file=" : "", s.partFiles ? PartFileName(rom) : "");
+                 Version(rng, rng.Percent(50)).c_str(), romImage, clear ? " status=0" : "", s.partFiles ? " file=" : "",
+                 s.partFiles ? PartFileName(rom) : "");
             if (rom == faultyRom && !partFaults.empty())
                 p += "part-fault" + partFaults + "\n";
         }

@@ -100,8 +100,8 @@ int main(int argc, char** argv)
     size_t ran = benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     if (ran == 0) {
-        fprintf(stderr, "%s: no benchmark ran\n", argv[0]);
-        return 1;
+        fprintf(stderr, "%s: no benchmark matches the filter\n", argv[0]);
+        return 2;
     }
     return 0;
 }

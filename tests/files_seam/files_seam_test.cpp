@@ -68,7 +68,10 @@ protected:
         fs::remove_all(folder, error);
     }
 
-    std::string Path(const char* name) const { return (folder / name).string(); }
+    std::string Path(const char* name) const
+    {
+        return (folder / name).string();
+    }
 
     static void Put(const std::string& path, const std::string& bytes)
     {
@@ -98,7 +101,10 @@ protected:
         std::sort(names.begin(), names.end());
         return names;
     }
-    std::vector<std::string> Entries() const { return Entries(folder); }
+    std::vector<std::string> Entries() const
+    {
+        return Entries(folder);
+    }
 
 #if !defined(_WIN32)
     // What the console seam told on stderr.

@@ -297,7 +297,7 @@ protected:
     }
 
     std::string dir;
-    rlim_t fileSizeLimit = 0;       // for every regular file the program writes
+    rlim_t fileSizeLimit = 0;  // for every regular file the program writes
     bool killAtFileSizeLimit = false;
 };
 
@@ -553,8 +553,7 @@ TEST_F(Qzflash, ASaveOverWhatIsNoRegularFileIsRefused)
         Outcome run = Virtual(profile, {"--yes", "save", target});
         EXPECT_EQ(run.status, 1);
         EXPECT_NE(run.out.find("\nError: File open faile ,can't backup from BOIS\n"), std::string::npos) << run.out;
-        EXPECT_NE(run.err.find(target + " is not a regular file; it was left as it is."), std::string::npos)
-            << run.err;
+        EXPECT_NE(run.err.find(target + " is not a regular file; it was left as it is."), std::string::npos) << run.err;
         ASSERT_EQ(stat(Path(target).c_str(), &after), 0) << "removed";
         EXPECT_EQ(after.st_mode, before.st_mode);
         EXPECT_EQ(after.st_rdev, before.st_rdev);

@@ -138,8 +138,10 @@ const char Usage[] =
 int main(int argc, char** argv) {
   std::string makeMachine, out, flashBack, profile;
   if (Option(argc, argv, "--make-machine=") || Option(argc, argv, "--flash-back=")) {
-    const HarnessOption tools[] = {
-        {"--make-machine=", &makeMachine}, {"--out=", &out}, {"--flash-back=", &flashBack}, {"--profile=", &profile}};
+    const HarnessOption tools[] = {{"--make-machine=", &makeMachine},
+                                   {"--out=", &out},
+                                   {"--flash-back=", &flashBack},
+                                   {"--profile=", &profile}};
     if (!ReadHarnessOptions(argc, argv, tools, 4) || makeMachine.empty() == flashBack.empty() ||
         (!makeMachine.empty() && (out.empty() || !profile.empty())) ||
         (!flashBack.empty() && (profile.empty() || !out.empty()))) {
@@ -151,8 +153,10 @@ int main(int argc, char** argv) {
   }
   ::testing::InitGoogleTest(&argc, argv);
   std::string program, driver, hardware, shots, watchdog = "1440";
-  const HarnessOption options[] = {{"--program=", &program}, {"--driver=", &driver},
-                                   {"--hardware-driver=", &hardware}, {"--shots=", &shots},
+  const HarnessOption options[] = {{"--program=", &program},
+                                   {"--driver=", &driver},
+                                   {"--hardware-driver=", &hardware},
+                                   {"--shots=", &shots},
                                    {"--watchdog=", &watchdog}};
   unsigned watchdogSeconds = 0;
   if (!ReadHarnessOptions(argc, argv, options, 5) || program.empty() || driver.empty() ||

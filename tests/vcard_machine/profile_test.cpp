@@ -240,7 +240,7 @@ TEST(ProfileFiles, APartFileMustBeAFileOfItsOwn)
     fclose(f);
     struct Case {
         std::string profile;
-        std::string error;   // after "<dir>/p.profile:"
+        std::string error;  // after "<dir>/p.profile:"
     } cases[] = {
         {card + "part 29EE010 file=p.profile\n", "2: file \"" + dir + "/p.profile\" is the profile itself"},
         {card + "part 29EE010 file=roms/../p.profile\n",
@@ -252,8 +252,7 @@ TEST(ProfileFiles, APartFileMustBeAFileOfItsOwn)
         {card + "part 29EE010 file=roms\n", "2: \"" + dir + "/roms\" is not a regular file"},
 #if !defined(_WIN32)
         {card + "part 29EE010 file=/dev/zero\n", "2: \"/dev/zero\" is not a regular file"},
-        {card + "part 29EE010 file=a.rom/b.rom\n",
-         "2: cannot look at \"" + dir + "/a.rom/b.rom\": Not a directory"},
+        {card + "part 29EE010 file=a.rom/b.rom\n", "2: cannot look at \"" + dir + "/a.rom/b.rom\": Not a directory"},
 #endif
     };
     VcMachine* machine = VcTestMachine();

@@ -24,7 +24,8 @@ bool ReadHarnessOptions(int argc, char** argv, const HarnessOption* options, int
 }
 
 bool HarnessSeconds(const std::string& text, unsigned* seconds) {
-  if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
+    return false;
   unsigned long value = strtoul(text.c_str(), nullptr, 10);
   if (value < 1 || value > 86400) return false;
   *seconds = unsigned(value);

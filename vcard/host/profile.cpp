@@ -273,7 +273,7 @@ void SplitPath(const char* path, char* folder, size_t size, const char** name)
     *name = slash ? slash + 1 : path;
     size_t length = slash ? static_cast<size_t>(slash - path) : 0;
     if (slash && length == 0)
-        length = 1;   // the root folder
+        length = 1;  // the root folder
     if (!slash || length >= size)
         snprintf(folder, size, ".");
     else

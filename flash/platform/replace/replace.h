@@ -26,17 +26,17 @@ enum : uint32_t { ReplacePathSize = 1024 };
 
 enum ReplaceError : uint8_t {
     ReplaceNoError,
-    ReplaceNotRegular,       // the target exists and is not a regular file
-    ReplaceDanglingLink,     // the target is a symbolic link that leads nowhere
+    ReplaceNotRegular,    // the target exists and is not a regular file
+    ReplaceDanglingLink,  // the target is a symbolic link that leads nowhere
     ReplacePathTooLong,
-    ReplaceSystemError,      // a system call failed: `systemError` holds errno or GetLastError
+    ReplaceSystemError,  // a system call failed: `systemError` holds errno or GetLastError
 };
 
 struct FileReplacement {
-    uintptr_t file;                       // the temporary file; 0 when none is open
-    char target[ReplacePathSize];         // the file that is replaced
+    uintptr_t file;                // the temporary file; 0 when none is open
+    char target[ReplacePathSize];  // the file that is replaced
     char temporary[ReplacePathSize];
-    ReplaceError error;                   // why the last call failed
+    ReplaceError error;  // why the last call failed
     uint32_t systemError;
 };
 

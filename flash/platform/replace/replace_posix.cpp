@@ -72,7 +72,7 @@ void SyncFolder(const char* target)
         *slash = 0;
     int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
-        fsync(fd);   // the rename itself reaches the disk; best effort
+        fsync(fd);  // the rename itself reaches the disk; best effort
         close(fd);
     }
 }

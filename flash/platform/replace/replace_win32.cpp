@@ -61,7 +61,7 @@ bool IsRegularOrAbsent(const char* path, bool* regular)
     }
     HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
     if (h == INVALID_HANDLE_VALUE)
-        return true;   // absent, or a file we may not open: the move decides
+        return true;  // absent, or a file we may not open: the move decides
     *regular = GetFileType(h) == FILE_TYPE_DISK;
     CloseHandle(h);
     return true;
@@ -90,7 +90,7 @@ bool MoveInWithoutMoveFileEx(const char* temporary, const char* target)
     char aside[MAX_PATH];
     if (!FolderOf(target, folder, sizeof folder) || !GetTempFileNameA(folder, "QZ", 0, aside))
         return false;
-    DeleteFileA(aside);   // MoveFileA will not replace the name GetTempFileNameA just took
+    DeleteFileA(aside);  // MoveFileA will not replace the name GetTempFileNameA just took
     if (!MoveFileA(target, aside))
         return false;
     if (!MoveFileA(temporary, target)) {
@@ -164,8 +164,8 @@ bool ReplaceCommit(FileReplacement* r)
         failure = GetLastError();
     if (failure == 0) {
         bool moved = NtFamily()
-                         ? MoveFileExA(r->temporary, r->target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE
-                         : MoveInWithoutMoveFileEx(r->temporary, r->target);
+            ? MoveFileExA(r->temporary, r->target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE
+            : MoveInWithoutMoveFileEx(r->temporary, r->target);
         if (!moved)
             failure = GetLastError() ? GetLastError() : ERROR_GEN_FAILURE;
     }
