@@ -7,6 +7,7 @@ char StatusText[StatusLineSize];
 int32_t ProgressDone;
 int32_t ProgressTotal;
 bool ProgressVisible;
+FlashPhaseKind FlashPhase;
 int32_t ProgressOriginX = 100;
 int32_t ProgressOriginY = 210;
 
@@ -87,6 +88,11 @@ void DrawProgress(DcHandle dc, int32_t done, int32_t total)
 void EraseProgress(DcHandle dc, int32_t left, int32_t top, int32_t height, int32_t step, int32_t count)
 {
     UiEraseProgress(dc, left, top, height, step, count);
+}
+
+void DrawStepProgress(uint32_t done, uint32_t total)
+{
+    UiShowStepProgress(done, total);
 }
 
 void SetStatusText(const char* text)

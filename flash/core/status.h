@@ -22,6 +22,18 @@ extern int32_t ProgressOriginY;
 
 enum { ProgressBarHeight = 25, ProgressEraseStep = 8 };
 
+// What the flash engine is doing with the part, set as each step begins and
+// back to FlashPhaseNone when it ends. The window's bar does not show it; a
+// front end that names the step beside its bar, or times the steps, reads it.
+enum FlashPhaseKind : uint8_t {
+    FlashPhaseNone,
+    FlashPhaseReading,
+    FlashPhaseErasing,
+    FlashPhaseWriting,
+    FlashPhaseVerifying,
+};
+extern FlashPhaseKind FlashPhase;
+
 // Mode 0 adds text as a new line, mode 1 appends it to the last line.
 // Any other mode does nothing and yields false.
 bool AddStatusText(const char* text, int mode);
@@ -34,6 +46,9 @@ void ClearAllStatus();
 // Draws the bar only while ProgressVisible is set.
 void DrawProgress(DcHandle dc, int32_t done, int32_t total);
 void EraseProgress(DcHandle dc, int32_t left, int32_t top, int32_t height, int32_t step, int32_t count);
+// Progress of a step the window draws no bar for (the verification); only a
+// seam that shows steps draws it.
+void DrawStepProgress(uint32_t done, uint32_t total);
 
 // Composition helpers: every text is cut to fit StatusText.
 void SetStatusText(const char* text);

@@ -192,9 +192,11 @@ bool WriteImage(WindowHandle window, const uint8_t* image, uint32_t length)
     bool ok = length <= ImageBufferSize && CheckImageIds() && CheckImageFit(part->pageSize, part->sectorKB, ImageLength);
     if (ok) {
         PutUpText("Erase BIOS");
+        FlashPhase = FlashPhaseErasing;
         ok = EraseUntilBlank(ImageLength);
     }
     if (ok) {
+        FlashPhase = FlashPhaseWriting;
         PlatformSleep(100);
         SetStatusText("Writing Flash with file ");
         if (ImageFromFile)
@@ -211,6 +213,7 @@ bool WriteImage(WindowHandle window, const uint8_t* image, uint32_t length)
         CloseRomAccess();
     }
     UiReleaseDC(window, dc);
+    FlashPhase = FlashPhaseNone;
     return ok;
 }
 
@@ -278,34 +281,42 @@ bool CheckBlank(uint32_t length)
 
 bool VerifyRom(const uint8_t* buffer)
 {
+    FlashPhase = FlashPhaseVerifying;
     OpenRomAccess();
     uint32_t romLength = 0;
+    bool same = true;
     // A ROM without a valid header, or longer than any buffer, cannot match.
     if (!RomImageLength(&romLength) || romLength > ImageBufferSize || ImageLength != romLength) {
         PutUpText("ROM file size isn't the same!!");
-        CloseRomAccess();
-        return false;
+        same = false;
     }
-    for (uint32_t i = 0; i < romLength; ++i) {
+    if (same)
+        DrawStepProgress(0, romLength);
+    for (uint32_t i = 0; same && i < romLength; ++i) {
         if (buffer[i] != static_cast<uint8_t>(ReadRom8(i))) {
             SetStatusText("Data isn't the same at ");
             AppendStatusDecimal(i);
             ShowStatusText();
-            CloseRomAccess();
-            return false;
+            same = false;
+        } else {
+            if ((i + 1) % ProgressBlockBytes == 0 || i + 1 == romLength)
+                DrawStepProgress(i + 1, romLength);
+            UiPaintPending();
         }
-        UiPaintPending();
     }
     CloseRomAccess();
-    return true;
+    FlashPhase = FlashPhaseNone;
+    return same;
 }
 
 bool ReadRomImage(uint8_t* buffer)
 {
+    FlashPhase = FlashPhaseReading;
     OpenRomAccess();
     uint32_t romLength = 0;
     if (!RomImageLength(&romLength) || romLength > ImageBufferSize) {
         CloseRomAccess();
+        FlashPhase = FlashPhaseNone;
         return false;
     }
     for (uint32_t i = 0; i < romLength; ++i) {
@@ -313,8 +324,19 @@ bool ReadRomImage(uint8_t* buffer)
         UiPaintPending();
     }
     CloseRomAccess();
+    FlashPhase = FlashPhaseNone;
     ImageLength = romLength;
     ImageLoaded = true;
     ImageFromFile = false;
     return true;
+}
+
+void ReadRomBytes(uint8_t* buffer, uint32_t length)
+{
+    FlashPhase = FlashPhaseReading;
+    OpenRomAccess();
+    for (uint32_t i = 0; i < length; ++i)
+        buffer[i] = static_cast<uint8_t>(ReadRom8(i));
+    CloseRomAccess();
+    FlashPhase = FlashPhaseNone;
 }

@@ -15,3 +15,7 @@ bool CheckBlank(uint32_t length);
 bool VerifyRom(const uint8_t* buffer);
 // buffer holds ImageBufferSize bytes.
 bool ReadRomImage(uint8_t* buffer);
+// The first `length` bytes of the ROM window whatever its header says (a
+// comparison with a file needs them also when the header is gone). Changes
+// neither ImageLength nor ImageLoaded.
+void ReadRomBytes(uint8_t* buffer, uint32_t length);

@@ -24,6 +24,9 @@ void UiDrawStatusLines(DcHandle dc);
 void UiDrawProgress(DcHandle dc, int32_t done, int32_t total);
 // Paints a white rectangle of step * count by height pixels at (left, top).
 void UiEraseProgress(DcHandle dc, int32_t left, int32_t top, int32_t height, int32_t step, int32_t count);
+// Bytes done of a step the window shows no bar for (FlashPhase names it):
+// nothing in the window; a terminal draws its bar.
+void UiShowStepProgress(uint32_t done, uint32_t total);
 
 void UiShowWaitCursor(bool wait);
 

@@ -218,6 +218,41 @@ TEST_F(Flash, SuccessfulRunShowsItsLinesBoxesAndBar)
     EXPECT_GE(EngineMachine.now, 5000000000ull);
 }
 
+// The step the engine is in, at each of its draws: a front end names it.
+FlashPhaseKind PhaseAtDraw[64];
+
+void NotePhaseAtDraw(int32_t, int32_t)
+{
+    if (DrawsSeen < 64)
+        PhaseAtDraw[DrawsSeen] = FlashPhase;
+    ++DrawsSeen;
+}
+
+TEST_F(Flash, EachStepIsNamedWhileItRunsAndTheComparisonReportsItsProgress)
+{
+    Attach("39VF512", 0xD4);
+    DrawsSeen = 0;
+    RecordingProgressHook = NotePhaseAtDraw;
+    ASSERT_TRUE(FlashImage());
+    ASSERT_EQ(37u, DrawsSeen);
+    for (uint32_t i = 0; i < DrawsSeen; ++i)
+        EXPECT_EQ(i < 5 ? FlashPhaseErasing : FlashPhaseWriting, PhaseAtDraw[i]) << i;
+    // The window draws no bar for the comparison; the step seam is told every
+    // block of it, up to the whole image.
+    EXPECT_EQ(1u + 16u, Recording.stepProgressCount);
+    EXPECT_EQ(FlashPhaseVerifying, Recording.lastStep.phase);
+    EXPECT_EQ(32768u, Recording.lastStep.done);
+    EXPECT_EQ(32768u, Recording.lastStep.total);
+    EXPECT_EQ(FlashPhaseNone, FlashPhase);
+
+    // A comparison that fails, and a read, end their step too.
+    EnginePart()->data[100] ^= 1;
+    EXPECT_FALSE(VerifyRom(ImageBuffer));
+    EXPECT_EQ(FlashPhaseNone, FlashPhase);
+    ASSERT_TRUE(ReadRomImage(SpareImageBuffer));
+    EXPECT_EQ(FlashPhaseNone, FlashPhase);
+}
+
 TEST_F(Flash, NothingLoadedOrCancelledLeavesThePartAlone)
 {
     Attach("29C512", 0x5D);
@@ -404,6 +439,14 @@ TEST_F(Flash, VerifyAndReadBackOfTheRom)
     EXPECT_FALSE(VerifyRom(ImageBuffer));
     EXPECT_EQ("ROM file size isn't the same!!", LastLine());
     EXPECT_FALSE(ReadRomImage(SpareImageBuffer));
+    EXPECT_EQ(1, EngineCard()->romSwitch);
+
+    // The bytes themselves, whatever the header says, with the state of the
+    // last image read left alone.
+    uint8_t bytes[64];
+    ReadRomBytes(bytes, sizeof bytes);
+    EXPECT_EQ(0, memcmp(bytes, EnginePart()->data, sizeof bytes));
+    EXPECT_EQ(32768u, ImageLength);
     EXPECT_EQ(1, EngineCard()->romSwitch);
 }
 

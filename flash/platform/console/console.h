@@ -56,6 +56,10 @@ extern ConsoleHandedImage ConsoleImageChoice;
 // the driver file the start-up looks for beside the program then "exists".
 extern bool ConsoleDriverBuiltIn;
 
+// Told each answer read from the input as it was typed, newline cut (a log
+// of the run keeps them: typed on a terminal they are not on stdout).
+extern void (*ConsoleAnswerRead)(const char* line);
+
 // ---- what happened ----
 
 struct ConsoleRecord {
@@ -86,7 +90,12 @@ void ConsoleFlushStatus();
 // progress bar first).
 void ConsolePrintLine(const char* text);
 
-// Asks "<yesWord> or <noWord>? " and reads the answer: "y", "yes", "o", "ok"
+// The progress bar (progress_console.cpp): takes it off the screen before
+// anything else is printed; forgets it without printing (a new run).
+void ConsoleClearBar();
+void ConsoleForgetBar();
+
+// Asks "<yesWord> or <noWord> [y/N]? " and reads the answer: "y", "yes", "o", "ok"
 // say yes, anything else no. --yes answers at once; the end of input answers
 // no. The answer taken is echoed unless it was typed on a terminal. Counts
 // refusals.

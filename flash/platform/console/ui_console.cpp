@@ -1,7 +1,7 @@
-// Message boxes, status lines and the progress bar on a terminal. The
-// transcript (stdout) holds what the Windows program shows in its window and
-// boxes, in the order it shows them; the bar goes to stderr so that a saved
-// transcript stays free of it.
+// Message boxes, status lines and questions on a terminal. The transcript
+// (stdout) holds what the Windows program shows in its window and boxes, in
+// the order it shows them; the progress bar (progress_console.cpp) goes to
+// stderr so that a saved transcript stays free of it.
 #include <ctype.h>
 #include <string.h>
 #include <unistd.h>
@@ -22,6 +22,7 @@ const char* ConsoleFileChoice;
 ConsoleProgressMode ConsoleProgress = ConsoleProgressAuto;
 bool ConsoleDriverBuiltIn;
 bool ConsoleHoldStatus;
+void (*ConsoleAnswerRead)(const char* line);
 ConsoleRecord ConsoleSeen;
 
 namespace {
@@ -29,20 +30,10 @@ namespace {
 // Index of the last status line printed; follows LastStatusLine down when
 // a command clears the lines from 5 on.
 int32_t PrintedThrough;
-// The bar is on the screen (its line is not yet ended or cleared), showing
-// these counts.
-bool BarShown;
-int32_t BarDone;
-int32_t BarTotal;
 
 FILE* Out()
 {
     return ConsoleOut ? ConsoleOut : stdout;
-}
-
-FILE* Err()
-{
-    return ConsoleErr ? ConsoleErr : stderr;
 }
 
 FILE* In()
@@ -53,26 +44,6 @@ FILE* In()
 bool IsTerminal(FILE* file)
 {
     return isatty(fileno(file)) == 1;
-}
-
-bool ProgressWanted()
-{
-    if (ConsoleProgress == ConsoleProgressAuto)
-        return IsTerminal(Err());
-    return ConsoleProgress == ConsoleProgressAlways;
-}
-
-// Takes the bar off the screen before anything else is printed.
-void ClearBar()
-{
-    if (!BarShown)
-        return;
-    if (IsTerminal(Err()))
-        fputs("\r\033[K", Err());
-    else
-        fputc('\n', Err());
-    fflush(Err());
-    BarShown = false;
 }
 
 void CopyBounded(char* dst, size_t size, const char* src)
@@ -124,7 +95,7 @@ void ConsoleReset()
 {
     ConsoleSeen = ConsoleRecord{};
     PrintedThrough = 0;
-    BarShown = false;
+    ConsoleForgetBar();
 }
 
 void ConsoleFlushStatus()
@@ -135,7 +106,7 @@ void ConsoleFlushStatus()
         PrintedThrough = LastStatusLine;
     if (LastStatusLine == PrintedThrough)
         return;
-    ClearBar();
+    ConsoleClearBar();
     int32_t last = LastStatusLine < StatusLineCount - 1 ? LastStatusLine : StatusLineCount - 1;
     for (int32_t i = PrintedThrough + 1; i <= last; ++i) {
         if (i < 0)
@@ -151,7 +122,7 @@ void ConsoleFlushStatus()
 void ConsolePrintLine(const char* text)
 {
     ConsoleFlushStatus();
-    ClearBar();
+    ConsoleClearBar();
     fputs(text, Out());
     fputc('\n', Out());
     fflush(Out());
@@ -165,6 +136,14 @@ bool ConsoleReadAnswer(char* line, size_t size)
         return false;
     }
     char* end = strchr(line, '\n');
+    if (ConsoleAnswerRead) {
+        char typed[256];
+        CopyBounded(typed, sizeof typed, line);
+        char* newline = strchr(typed, '\n');
+        if (newline)
+            *newline = 0;
+        ConsoleAnswerRead(typed);
+    }
     if (end) {
         *end = 0;
     } else {
@@ -188,9 +167,10 @@ enum Preset { AskIt, PresetNo, PresetYes };
 // Asks, or takes the preset answer and shows it with `why`.
 bool Ask(const char* yesWord, const char* noWord, Preset preset, const char* why)
 {
-    ClearBar();
+    ConsoleClearBar();
     FILE* out = Out();
-    fprintf(out, "%s or %s? ", yesWord, noWord);
+    // No, the answer an empty line or the end of input gives, is the default.
+    fprintf(out, "%s or %s [y/N]? ", yesWord, noWord);
     bool yes = false;
     if (preset != AskIt) {
         yes = preset == PresetYes;
@@ -232,7 +212,7 @@ bool ConsoleAskRestoreOffer(const char* yesWord, const char* noWord)
 int UiMessageBox(WindowHandle, const char* text, const char* caption, uint32_t type)
 {
     ConsoleFlushStatus();
-    ClearBar();
+    ConsoleClearBar();
     // A box without a caption shows the system's default one.
     const char* shown = caption ? caption : "Error";
     PrintBox(shown, text ? text : "");
@@ -257,45 +237,6 @@ void UiReleaseDC(WindowHandle, DcHandle)
 void UiDrawStatusLines(DcHandle)
 {
     ConsoleFlushStatus();
-}
-
-void UiDrawProgress(DcHandle, int32_t done, int32_t total)
-{
-    if (!ProgressWanted())
-        return;
-    // Lines added before the bar belong above it.
-    ConsoleFlushStatus();
-    if (total < 0)
-        total = 0;
-    if (done < 0)
-        done = 0;
-    if (done > total)
-        done = total;
-    if (BarShown && done == BarDone && total == BarTotal)
-        return;
-    enum { Width = 64 };
-    int32_t cells = total < Width ? total : Width;
-    int32_t filled = total == 0 ? 0 : static_cast<int32_t>(static_cast<int64_t>(done) * cells / total);
-    char bar[Width + 32];
-    int n = 0;
-    bar[n++] = '\r';
-    bar[n++] = '[';
-    for (int32_t i = 0; i < cells; ++i)
-        bar[n++] = i < filled ? '#' : '.';
-    bar[n++] = ']';
-    int tail = snprintf(bar + n, sizeof bar - n, " %d/%d", static_cast<int>(done), static_cast<int>(total));
-    if (tail > 0)
-        n += tail < static_cast<int>(sizeof bar) - n ? tail : static_cast<int>(sizeof bar) - n - 1;
-    fwrite(bar, 1, n, Err());
-    fflush(Err());
-    BarShown = true;
-    BarDone = done;
-    BarTotal = total;
-}
-
-void UiEraseProgress(DcHandle, int32_t, int32_t, int32_t, int32_t, int32_t)
-{
-    ClearBar();
 }
 
 void UiShowWaitCursor(bool)

@@ -135,6 +135,12 @@ void UiEraseProgress(DcHandle dc, int32_t left, int32_t top, int32_t height, int
     ++Recording.eraseCount;
 }
 
+void UiShowStepProgress(uint32_t done, uint32_t total)
+{
+    ++Recording.stepProgressCount;
+    Recording.lastStep = RecordedStepProgress{FlashPhase, done, total};
+}
+
 void UiShowWaitCursor(bool wait)
 {
     Recording.waitCursor = wait;

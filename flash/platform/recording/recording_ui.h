@@ -48,6 +48,12 @@ struct RecordedErase {
     int32_t count;
 };
 
+struct RecordedStepProgress {
+    FlashPhaseKind phase;
+    uint32_t done;
+    uint32_t total;
+};
+
 struct UiRecording {
     uint32_t boxCount;
     RecordedBox boxes[RecordedBoxCapacity];
@@ -57,6 +63,8 @@ struct UiRecording {
     RecordedProgressDraw progressDraws[RecordedProgressCapacity];
     uint32_t eraseCount;
     RecordedErase erases[RecordedEraseCapacity];
+    uint32_t stepProgressCount;
+    RecordedStepProgress lastStep;
     uint32_t answerCount;
     uint32_t answerNext;
     int answers[RecordedAnswerCapacity];

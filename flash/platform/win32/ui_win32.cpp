@@ -125,6 +125,11 @@ void UiEraseProgress(DcHandle dcHandle, int32_t left, int32_t top, int32_t heigh
     DeleteObject(brush);
 }
 
+// The window shows no bar while it verifies.
+void UiShowStepProgress(uint32_t, uint32_t)
+{
+}
+
 void UiShowWaitCursor(bool wait)
 {
     SetCursor(LoadCursorA(NULL, wait ? IDC_WAIT : IDC_ARROW));
