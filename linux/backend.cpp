@@ -9,11 +9,14 @@
 #include <time.h>
 
 #include "hw/driver_setup.h"
+#include "linux/run_log.h"
 #include "platform/driver_io.h"
 #include "platform/pci_bios.h"
 #include "platform/timing.h"
 
 const DriverBackend* ActiveBackend;
+BackendKind RunBackend = BackendNone;
+bool RegistersReachable;
 bool RealWaits = true;
 WaitTotals Waits;
 
@@ -51,6 +54,7 @@ bool DeviceControl(DriverHandle handle, uint32_t code, const void* input, uint32
             *returned = 0;
         return false;
     }
+    LogDriverRequest(code);
     return ActiveBackend->control(code, input, inputLength, output, outputLength, returned);
 }
 

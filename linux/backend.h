@@ -18,6 +18,12 @@ struct DriverBackend {
 // The backend of this run; 0 before one is chosen (every open then fails).
 extern const DriverBackend* ActiveBackend;
 
+enum BackendKind { BackendNone, BackendSysfs, BackendVirtual };
+extern BackendKind RunBackend;
+// The cards' registers answer: always on the virtual card, on real cards
+// once their windows are mapped (root). Configuration space alone otherwise.
+extern bool RegistersReachable;
+
 // Waits take real time (always on real cards). Off, a virtual run lets them
 // pass in the card's own time only.
 extern bool RealWaits;

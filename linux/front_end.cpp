@@ -1,6 +1,6 @@
-// The program's run: arguments, the choice between real cards and the
-// virtual card, one start-up of the flash utility and the File menu commands
-// named on the command line, each the very flow the window's menu runs.
+// The program's run: the choice between real cards and the virtual card, one
+// start-up of the flash utility and the File menu commands named on the
+// command line, each the very flow the window's menu runs.
 #include "linux/front_end.h"
 
 #include <errno.h>
@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "app/commands.h"
 #include "app/main_window.h"
@@ -17,8 +18,14 @@
 #include "hw/driver_setup.h"
 #include "hw/hw.h"
 #include "linux/backend.h"
+#include "linux/backup.h"
+#include "linux/cards.h"
+#include "linux/image_commands.h"
 #include "linux/image_file.h"
+#include "linux/options.h"
+#include "linux/paths.h"
 #include "linux/run_locks.h"
+#include "linux/run_log.h"
 #include "linux/stop_signals.h"
 #include "linux/sysfs_driver.h"
 #include "linux/virtual_backend.h"
@@ -26,18 +33,11 @@
 #include "platform/dialogs.h"
 #include "platform/replace/replace.h"
 #include "platform/window.h"
-#include "qz_version.h"
 #include "vcard/host/vcard_host.h"
 
 void (*QzflashCommandHook)(bool after);
 
-#ifndef QZFLASH_PROFILE_DIR
-#define QZFLASH_PROFILE_DIR "/usr/local/share/qzflash/profiles"
-#endif
-
 namespace {
-
-const char VersionText[] = "qzflash " QZ_VERSION_TEXT;
 
 // The box each command ends with when it succeeded.
 const char RebootText[] = "Please reboot the system to make the changes you make effective!";
@@ -51,334 +51,24 @@ const char* const SaveDone[] = {BackupText, 0};
 const char DemoVersion[] = "04.30.00.00";
 // The built-in machine's dual-BIOS board, the demo's card.
 const int BuiltinDemoCard = 1;
+// The demo's files, in the folder it works in.
+const char* const DemoFiles[] = {"backup.rom", "new.rom"};
 
-enum CommandKind { CmdList, CmdInfo, CmdUpdate, CmdSave, CmdRestore, CmdDemo };
-
-struct Command {
-    CommandKind kind;
-    const char* argument;
-};
-
-enum { MaxCommands = 32 };
-
-struct Options {
-    bool virtualCard;
-    const char* profile;
-    int card;
-    bool yes;
-    bool acceptRestoreOffer;
-    bool force;
-    bool autoMode;
-    bool noWait;
-    ConsoleProgressMode progress;
-    int commandCount;
-    Command commands[MaxCommands];
-};
-
-const char HelpText[] =
-    "NAME\n"
-    "    qzflash - update, save and restore the video BIOS of NVIDIA graphics cards\n"
-    "\n"
-    "SYNOPSIS\n"
-    "    qzflash [OPTIONS] [COMMAND [ARGUMENT]]...\n"
-    "    qzflash [OPTIONS] -A\n"
-    "\n"
-    "DESCRIPTION\n"
-    "    qzflash finds the supported NVIDIA cards (GeForce4 generation and later)\n"
-    "    on PCI buses 0 to 3 and starts up on one of them as the Windows flash\n"
-    "    program does: it identifies the card's flash part and shows the card's\n"
-    "    header lines (chip, flash part, BIOS version). Then it runs the File menu\n"
-    "    commands given on the command line, in order. Status lines are printed as\n"
-    "    they are added, message boxes with their caption (\"Error\", \"Message\",\n"
-    "    \"Confirm\"); the \"Confirm\" question before a flash is asked on the\n"
-    "    terminal. A progress bar goes to stderr while the part is erased and\n"
-    "    written.\n"
-    "\n"
-    "    Real cards are reached through sysfs: configuration space from\n"
-    "    /sys/bus/pci/devices/0000:BB:DD.F/config, the register window through a\n"
-    "    mapping of the card's resource0. That needs root, and a kernel that is\n"
-    "    not locked down. While the card's ROM access switch is open its display\n"
-    "    may go blank; qzflash puts the switch back when it ends, also when it is\n"
-    "    stopped by Ctrl-C.\n"
-    "\n"
-    "    A supported card is worked on only when it can be reached (domain 0000,\n"
-    "    functions 0 and 1, buses 0 to 3), its configuration space answers, its\n"
-    "    power state is D0, no kernel driver is bound to it and its BAR0 is\n"
-    "    assigned with the full 16 MiB; \"list\" names the others with the\n"
-    "    reason. On a card no driver has started, memory decoding is turned on\n"
-    "    through its \"enable\" for the run and runtime power management held\n"
-    "    off through \"power/control\"; both are put back at the end, also on\n"
-    "    Ctrl-C.\n"
-    "\n"
-    "    With --virtual, qzflash runs on the virtual card instead: a built-in\n"
-    "    machine with three cards (card 1 is a dual-BIOS board booted from its\n"
-    "    second BIOS), or the machine a profile describes. Without --virtual it\n"
-    "    never does: on a machine without a supported card the commands end\n"
-    "    with status 3.\n"
-    "\n"
-    "    One run at a time works on a card: before it changes anything on a card\n"
-    "    or reads its registers, a run locks every card it maps (by its\n"
-    "    resource0), or the profile it runs on, and holds the lock to its end. A\n"
-    "    second run is refused at once.\n"
-    "\n"
-    "    \"update\" reads the image file before anything reaches the card and\n"
-    "    writes exactly the bytes it read: a regular file that does not change\n"
-    "    while it is read, whose image (as long as its header says) sums to 0\n"
-    "    modulo 256, as a system BIOS requires to run it.\n"
-    "\n"
-    "COMMANDS\n"
-    "    list          Print the supported cards found, one card-selection line\n"
-    "                  each, numbered for --card. On real cards each line ends\n"
-    "                  with the PCI address, the card the console runs on is\n"
-    "                  marked \"boot VGA\", and cards that cannot be worked on\n"
-    "                  follow, marked \"-:\", with the reason. Needs no root.\n"
-    "    info          Start up only: the card's header lines.\n"
-    "    update FILE   \"Update BIOS\": write the BIOS image FILE into the card.\n"
-    "    save FILE     \"Save BIOS\": back the card's BIOS up into FILE.\n"
-    "    restore       \"Restore BIOS\": copy the second BIOS into the first\n"
-    "                  (dual-BIOS boards only).\n"
-    "    demo [DIR]    Virtual card only: save the BIOS, update it with a newer\n"
-    "                  image made for the card, restore it. Files go to DIR\n"
-    "                  (default: a new folder in $TMPDIR or /tmp).\n"
-    "\n"
-    "    Without a command qzflash runs \"info\", or \"demo\" on the built-in\n"
-    "    machine; on a machine without a supported card it shows the demo on the\n"
-    "    built-in virtual card and says so. Commands share one start-up; the\n"
-    "    first one that fails ends the run.\n"
-    "\n"
-    "OPTIONS\n"
-    "    --virtual [PROFILE]  Run on the virtual card: the machine PROFILE\n"
-    "                         describes, or the built-in machine. The flash\n"
-    "                         parts' files are written back when the run ends.\n"
-    "    --card N             Work on card N of \"list\" instead of asking.\n"
-    "    -y, --yes            Answer OK / Yes to the questions of the commands\n"
-    "                         given: the flash confirmation and replacing an\n"
-    "                         existing file.\n"
-    "    --accept-restore-offer\n"
-    "                         Take the start-up offer to restore ROM 1 from ROM 2\n"
-    "                         on a board booted from its second BIOS. Without it\n"
-    "                         the offer is asked at a terminal and declined\n"
-    "                         anywhere else.\n"
-    "    --force              Write an image whose checksum is wrong.\n"
-    "    -A                   Unattended start, as the Windows program's \"-A\":\n"
-    "                         no start-up messages, and the program ends after\n"
-    "                         the start-up unless the board booted from its\n"
-    "                         second BIOS; the restore offer then comes (see\n"
-    "                         --accept-restore-offer).\n"
-    "                         Takes no command.\n"
-    "    --no-wait            Virtual card only: waits pass in the card's own\n"
-    "                         time instead of real time.\n"
-    "    --progress=WHEN      The progress bar: auto (when stderr is a\n"
-    "                         terminal), always or never.\n"
-    "    -h, --help           This text.\n"
-    "    -V, --version        The program's version.\n"
-    "\n"
-    "RECOVERING A CARD\n"
-    "    1. Boot from another card (the broken one in a second slot) or work\n"
-    "       over ssh.\n"
-    "    2. qzflash list: the card marked \"boot VGA\" drives the console; the\n"
-    "       broken one is the other. If it is \"not usable\", follow the reason\n"
-    "       (pci=realloc or another slot; a cold start; unbinding its driver).\n"
-    "    3. Save what is left: sudo qzflash --card N save broken.rom\n"
-    "    4. Write the backup taken before, or an image made for this board:\n"
-    "       sudo qzflash --card N update backup.rom (it reads the part back\n"
-    "       and compares before it says \"Flash OK!! \").\n"
-    "    5. Verify once more: save check.rom, then cmp backup.rom check.rom.\n"
-    "    On a dual-BIOS board booted from its second BIOS, take the restore\n"
-    "    offer (or run restore). A part that no longer identifies (\"Supported\n"
-    "    EEPROM not found.\") or a card that reads all ones after a cold start\n"
-    "    needs a programmer for the part itself.\n"
-    "\n"
-    "EXIT STATUS\n"
-    "    0       start-up and every command succeeded\n"
-    "    1       start-up or a command failed before the flash part was erased\n"
-    "            (a refused image, a file that cannot be read or written); its\n"
-    "            message says why\n"
-    "    2       wrong arguments\n"
-    "    3       nothing to work on, nothing was written: no supported card (and\n"
-    "            no --virtual), the cards cannot be reached (root, lockdown),\n"
-    "            another run is using the card or the profile, or the profile is\n"
-    "            unusable\n"
-    "    4       a question was answered Cancel or No (the start-up offer to\n"
-    "            restore ROM 1 too, in a run without a command other than info)\n"
-    "    5       a command failed after the flash part was erased or written:\n"
-    "            the card may not boot. Do not reboot; update again, or write\n"
-    "            the backup back (on a dual-BIOS board, \"restore\")\n"
-    "    128+N   stopped by signal N; the card's registers were put back first,\n"
-    "            and stderr says when the part was left erased or half-written\n"
-    "\n"
-    "ENVIRONMENT\n"
-    "    QZFLASH_SYSFS  Where sysfs is mounted (default /sys).\n"
-    "    TMPDIR         Where \"demo\" makes its folder.\n"
-    "\n"
-    "FILES\n"
-    "    " QZFLASH_PROFILE_DIR "\n"
-    "                   Example machine profiles for --virtual, with README.md.\n"
-    "\n"
-    "EXAMPLES\n"
-    "    qzflash --virtual --yes --accept-restore-offer demo\n"
-    "    sudo qzflash save backup.rom\n"
-    "    sudo qzflash --card 0 update new.rom\n";
+bool BuiltinMachine;
+// The profile the run is on (the path found for --virtual), and whether it
+// is one of the installed examples, whose files are never written.
+char ProfilePath[PATH_MAX];
+bool ProfileIsExample;
+// An update first backs the card's BIOS up (not with --no-backup, nor in
+// the demo, which saves one itself).
+bool BackupBeforeUpdate;
 
 void Complain(const char* text)
 {
     fprintf(stderr, "qzflash: %s\n", text);
 }
 
-int UsageError(const char* text, const char* word)
-{
-    if (word)
-        fprintf(stderr, "qzflash: %s \"%s\"\n", text, word);
-    else
-        Complain(text);
-    fputs("Try \"qzflash --help\".\n", stderr);
-    return ExitUsage;
-}
-
-bool CommandWord(const char* word, CommandKind* kind)
-{
-    static const struct {
-        const char* word;
-        CommandKind kind;
-    } Words[] = {
-        {"list", CmdList},
-        {"info", CmdInfo},
-        {"update", CmdUpdate},
-        {"save", CmdSave},
-        {"restore", CmdRestore},
-        {"demo", CmdDemo},
-    };
-    for (const auto& entry : Words) {
-        if (strcmp(word, entry.word) == 0) {
-            *kind = entry.kind;
-            return true;
-        }
-    }
-    return false;
-}
-
-bool ParseCard(const char* text, int* card)
-{
-    if (!text || *text < '0' || *text > '9')
-        return false;
-    char* end = 0;
-    long value = strtol(text, &end, 10);
-    if (*end != 0 || value >= CardTableSize)
-        return false;
-    *card = static_cast<int>(value);
-    return true;
-}
-
-// -1: stop with that status in *status; 0: go on.
-int ParseArguments(int argc, char** argv, Options* options, int* status)
-{
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        CommandKind kind;
-        if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
-            fputs(HelpText, stdout);
-            *status = ExitOk;
-            return -1;
-        } else if (strcmp(arg, "--version") == 0 || strcmp(arg, "-V") == 0) {
-            printf("%s\n", VersionText);
-            *status = ExitOk;
-            return -1;
-        } else if (strcmp(arg, "--virtual") == 0) {
-            options->virtualCard = true;
-            if (i + 1 < argc && argv[i + 1][0] != '-' && !CommandWord(argv[i + 1], &kind))
-                options->profile = argv[++i];
-        } else if (strncmp(arg, "--virtual=", 10) == 0) {
-            options->virtualCard = true;
-            options->profile = arg + 10;
-        } else if (strcmp(arg, "--card") == 0 || strncmp(arg, "--card=", 7) == 0) {
-            const char* value = arg[6] == '=' ? arg + 7 : (i + 1 < argc ? argv[++i] : 0);
-            if (!ParseCard(value, &options->card)) {
-                *status = UsageError("--card takes a card number from 0 to 7, not", value ? value : "");
-                return -1;
-            }
-        } else if (strcmp(arg, "--yes") == 0 || strcmp(arg, "-y") == 0) {
-            options->yes = true;
-        } else if (strcmp(arg, "--accept-restore-offer") == 0) {
-            options->acceptRestoreOffer = true;
-        } else if (strcmp(arg, "--force") == 0) {
-            options->force = true;
-        } else if (strcmp(arg, "--no-wait") == 0) {
-            options->noWait = true;
-        } else if (strncmp(arg, "--progress=", 11) == 0) {
-            const char* when = arg + 11;
-            if (strcmp(when, "auto") == 0)
-                options->progress = ConsoleProgressAuto;
-            else if (strcmp(when, "always") == 0)
-                options->progress = ConsoleProgressAlways;
-            else if (strcmp(when, "never") == 0)
-                options->progress = ConsoleProgressNever;
-            else {
-                *status = UsageError("--progress takes auto, always or never, not", when);
-                return -1;
-            }
-        } else if (arg[0] == '-' && arg[1] != '-' && ParseAutoMode(arg)) {
-            // As on Windows, any word that starts with "-A" or "-a".
-            options->autoMode = true;
-        } else if (CommandWord(arg, &kind)) {
-            if (options->commandCount >= MaxCommands) {
-                *status = UsageError("too many commands", 0);
-                return -1;
-            }
-            Command& command = options->commands[options->commandCount++];
-            command.kind = kind;
-            command.argument = 0;
-            if (kind == CmdUpdate || kind == CmdSave) {
-                if (i + 1 >= argc) {
-                    *status = UsageError("a file name must follow", arg);
-                    return -1;
-                }
-                command.argument = argv[++i];
-                if (strlen(command.argument) >= PathBufferSize) {
-                    *status = UsageError("the file name is too long:", command.argument);
-                    return -1;
-                }
-            } else if (kind == CmdDemo && i + 1 < argc && argv[i + 1][0] != '-' &&
-                       !CommandWord(argv[i + 1], &kind)) {
-                command.argument = argv[++i];
-            }
-        } else {
-            *status = UsageError("unknown argument", arg);
-            return -1;
-        }
-    }
-    // list and demo are runs of their own.
-    for (int i = 0; i < options->commandCount; ++i) {
-        CommandKind kind = options->commands[i].kind;
-        if ((kind == CmdList || kind == CmdDemo) && options->commandCount > 1) {
-            *status = UsageError(kind == CmdList ? "\"list\" stands alone" : "\"demo\" stands alone", 0);
-            return -1;
-        }
-    }
-    if (options->autoMode && options->commandCount > 0) {
-        *status = UsageError("-A takes no command: the unattended start ends after the start-up", 0);
-        return -1;
-    }
-    return 0;
-}
-
 // ---- the hardware of the run ----
-
-enum BackendKind { BackendNone, BackendSysfs, BackendVirtual };
-BackendKind Backend = BackendNone;
-bool BuiltinMachine;
-
-// The supported cards seen that cannot be worked on, one line each:
-// "NV25 (253) at 0000:03:00.0, not usable: <why>".
-void TellUnusableCards(FILE* out, const char* prefix)
-{
-    const SysfsUnusableCard* cards = 0;
-    int count = SysfsDriverUnusableCards(&cards);
-    for (int i = 0; i < count; ++i) {
-        const ChipEntry* chip = 0;
-        FindChipEntry(cards[i].vendorId, cards[i].deviceId, &chip);
-        fprintf(out, "%s%s at %s, not usable: %s\n", prefix, chip->Name, cards[i].name, cards[i].reason);
-    }
-}
 
 const char* SysfsRoot()
 {
@@ -396,140 +86,115 @@ int NoSupportedCard()
     return ExitEnvironment;
 }
 
-// Plain "qzflash", and the demo, may show the virtual card on a machine
-// without a supported one.
-bool ShowsTheDemo(const Options& options)
-{
-    if (options.autoMode)
-        return false;
-    return options.commandCount == 0 || (options.commandCount == 1 && options.commands[0].kind == CmdDemo);
-}
+// How much of the cards a run needs.
+enum StartMode {
+    StartLook,   // configuration space only: nothing locked, nothing mapped
+    StartWork,   // their registers: every card locked and mapped first
+};
 
-// Chooses and brings up what answers the driver requests, locking what the
-// run will touch first (not for "list", which reads configuration space
-// only). ExitOk or the status to end with.
-int StartBackend(const Options& options, bool list)
+// The virtual machine of the run: the profile found for --virtual (locked
+// unless it is an installed example, which is never written), or the
+// built-in one.
+int StartVirtual(const Options& options)
 {
     char error[1024];
-    if (!options.virtualCard) {
-        if (!SysfsDriverStart(SysfsRoot(), false, error, sizeof error)) {
-            Complain(error);
-            return ExitEnvironment;
+    const char* profile = 0;
+    if (options.profile) {
+        FindProfile(options.profile, ProfilePath, sizeof ProfilePath, &ProfileIsExample);
+        profile = ProfilePath;
+        if (!ProfileIsExample) {
+            int locked = LockProfile(profile);
+            if (locked != ExitOk)
+                return locked;
         }
-        const SysfsUnusableCard* unusable = 0;
-        int unusableCount = SysfsDriverUnusableCards(&unusable);
-        // "list" also names the cards that cannot be worked on.
-        if (SysfsDriverCardCount() > 0 || (list && unusableCount > 0)) {
-            if (!list) {
-                int locked = LockCards(SysfsRoot());
-                if (locked != ExitOk) {
-                    SysfsDriverStop();
-                    return locked;
-                }
-            }
-            // Before the first change to a card: a signal from here on puts it back.
-            SysfsDriverInstallSignalHandlers();
-            StopSignalsInstall(false);
-            if (!list && !SysfsDriverStart(SysfsRoot(), true, error, sizeof error)) {
-                Complain(error);
-                Complain("no card was touched.");
-                return ExitEnvironment;
-            }
-            Backend = BackendSysfs;
-            ActiveBackend = &SysfsBackend;
-            RealWaits = true;
-            return ExitOk;
-        }
-        // A machine whose card cannot be reached is not shown the demo in
-        // its place either.
-        if (unusableCount > 0 || !ShowsTheDemo(options)) {
-            int status = NoSupportedCard();
-            SysfsDriverStop();
-            return status;
-        }
-        SysfsDriverStop();
-        Complain("no supported card found; showing the demo on the built-in virtual card (no real card is "
-                 "touched).");
     }
-    if (options.profile && !list) {
-        int locked = LockProfile(options.profile);
-        if (locked != ExitOk)
-            return locked;
-    }
-    if (!VirtualMachineLoad(options.profile, error, sizeof error)) {
+    VirtualFilesKept = !ProfileIsExample;
+    if (!VirtualMachineLoad(profile, error, sizeof error)) {
         Complain(error);
         return ExitEnvironment;
     }
     StopSignalsInstall(true);
-    Backend = BackendVirtual;
-    BuiltinMachine = options.profile == 0;
+    RunBackend = BackendVirtual;
+    BuiltinMachine = profile == 0;
     ActiveBackend = &VirtualBackend;
     RealWaits = !options.noWait;
+    RegistersReachable = true;
     return ExitOk;
+}
+
+// Chooses and brings up what answers the driver requests, locking what the
+// run will touch first. With `cardsOptional` a machine without a supported
+// card is no failure: the run goes on without a backend. ExitOk or the
+// status to end with.
+int StartBackend(const Options& options, StartMode mode, bool cardsOptional)
+{
+    if (options.virtualCard)
+        return StartVirtual(options);
+    char error[1024];
+    if (!SysfsDriverStart(SysfsRoot(), false, error, sizeof error)) {
+        Complain(error);
+        return ExitEnvironment;
+    }
+    const SysfsUnusableCard* unusable = 0;
+    int unusableCount = SysfsDriverUnusableCards(&unusable);
+    bool work = mode == StartWork;
+    // A look also names the cards that cannot be worked on.
+    if (SysfsDriverCardCount() > 0 || (!work && unusableCount > 0)) {
+        if (work) {
+            int locked = LockCards(SysfsRoot());
+            if (locked != ExitOk) {
+                SysfsDriverStop();
+                return locked;
+            }
+        }
+        // Before the first change to a card: a signal from here on puts it back.
+        SysfsDriverInstallSignalHandlers();
+        StopSignalsInstall(false);
+        if (work && !SysfsDriverStart(SysfsRoot(), true, error, sizeof error)) {
+            Complain(error);
+            Complain("no card was touched.");
+            return ExitEnvironment;
+        }
+        RunBackend = BackendSysfs;
+        ActiveBackend = &SysfsBackend;
+        RealWaits = true;
+        RegistersReachable = work;
+        return ExitOk;
+    }
+    if (cardsOptional) {
+        SysfsDriverStop();
+        return ExitOk;
+    }
+    int status = NoSupportedCard();
+    SysfsDriverStop();
+    return status;
 }
 
 int StopBackend()
 {
     int status = ExitOk;
-    if (Backend == BackendSysfs) {
+    if (RunBackend == BackendSysfs) {
         SysfsDriverStop();
-    } else if (Backend == BackendVirtual) {
+    } else if (RunBackend == BackendVirtual) {
         char error[1024];
         if (!VirtualMachineSave(error, sizeof error)) {
             Complain(error);
             Complain("the flash contents were not kept; to keep them, run a copy of the profile in a folder "
                      "you can write to.");
             status = ExitEnvironment;
+        } else if (VirtualChangesDropped) {
+            fprintf(stderr,
+                    "qzflash: %s is an installed example: what the run wrote lasted for the run only. Copy it "
+                    "into a folder of your own to keep its flash contents.\n",
+                    ProfilePath);
         }
         VirtualMachineFree();
     }
     ActiveBackend = 0;
-    Backend = BackendNone;
+    RunBackend = BackendNone;
+    RegistersReachable = false;
     UnlockRun();
     return status;
-}
-
-// Discovery alone, as the start-up runs it, for "list" and to check --card.
-// False when the driver device cannot be opened.
-bool DiscoverOnly()
-{
-    AccessMode = AccessDriver;
-    DriverHandle handle = 0;
-    if (!DeviceOpen(KernelDevicePath, &handle))
-        return false;
-    DeviceHandle = handle;
-    DiscoverCards();
-    DeviceClose(handle);
-    DeviceHandle = 0;
-    CurrentCard = 0;
-    return true;
-}
-
-int ListCards()
-{
-    if (!DiscoverOnly()) {
-        Complain("the driver device cannot be opened.");
-        return ExitFailed;
-    }
-    for (int i = 0; i < CardCount; ++i) {
-        char line[CardListLineSize];
-        CardListLine(i, line, sizeof line);
-        printf("%d:%s", i, line);
-        // On real cards: where the card sits, and which one the console runs on.
-        for (int k = 0; Backend == BackendSysfs && k < SysfsDriverCardCount(); ++k) {
-            const SysfsCard* card = SysfsDriverCard(k);
-            if (card->bus == CardTable[i].BusNumber && card->slot == CardTable[i].SlotNumber)
-                printf("    %s%s", card->name, card->bootVga ? ", boot VGA (drives the console)" : "");
-        }
-        printf("\n");
-    }
-    if (Backend == BackendSysfs)
-        TellUnusableCards(stdout, "-: ");
-    if (CardCount == 0) {
-        Complain("no supported card found.");
-        return ExitFailed;
-    }
-    return ExitOk;
 }
 
 // ---- start-up and commands ----
@@ -603,11 +268,12 @@ void Heading(const char* what, const char* argument)
 
 // Reads and checks the update's image, and hands the bytes to the flow; an
 // image refused here makes the flow's open fail, so that it says so too.
-void HandImageOver(const char* path, bool force)
+bool HandImageOver(const char* path, bool force)
 {
     static ImageFile image;
     bool good = ReadImageFile(path, force, &image);
     ConsoleImageChoice = ConsoleHandedImage{path, good ? image.bytes : 0, good ? image.length : 0};
+    return good;
 }
 
 int RunOneCommand(const Command& command, bool force)
@@ -618,7 +284,15 @@ int RunOneCommand(const Command& command, bool force)
     switch (command.kind) {
     case CmdUpdate:
         Heading("Update BIOS", command.argument);
-        HandImageOver(command.argument, force);
+        // The backup only for an image that will reach the flow's question.
+        if (HandImageOver(command.argument, force) && BackupBeforeUpdate) {
+            char backup[PathBufferSize];
+            int status = BackUpCard(backup, sizeof backup);
+            if (status != ExitOk) {
+                ConsoleImageChoice = ConsoleHandedImage{};
+                return status;
+            }
+        }
         ConsoleFileChoice = command.argument;
         DispatchCommand(CmdUpdateBios);
         ConsoleFileChoice = 0;
@@ -639,6 +313,9 @@ int RunOneCommand(const Command& command, bool force)
         }
         DispatchCommand(CmdRestoreBios);
         return Outcome(RestoreDone, declinedBefore);
+    case CmdVerify:
+        Heading("Verify", command.argument);
+        return VerifyCard(command.argument);
     default:
         return ExitOk;
     }
@@ -652,13 +329,15 @@ int RunCommand(const Command& command, bool force)
     int status = RunOneCommand(command, force);
     if (QzflashCommandHook)
         QzflashCommandHook(true);
+    LogSettleStep();
     TellFileError();
     return Settle(status);
 }
 
-// A folder for the demo's files: the one given, or a new one.
-bool DemoFolder(const char* given, char* folder, size_t size)
+// A folder for the demo's files: the one given, or a new one (`*made`).
+bool DemoFolder(const char* given, char* folder, size_t size, bool* made)
 {
+    *made = false;
     if (given) {
         mkdir(given, 0777);
         struct stat info;
@@ -675,7 +354,30 @@ bool DemoFolder(const char* given, char* folder, size_t size)
         Complain("cannot make a folder for the demo's files.");
         return false;
     }
+    *made = true;
     return true;
+}
+
+// The folder the demo made goes when the demo went well; after a failure it
+// stays for a look.
+void DemoCleanUp(const char* folder, int status)
+{
+    char line[PATH_MAX + 128];
+    if (status != ExitOk) {
+        snprintf(line, sizeof line, "== The demo failed; its files are left in %s for a look.", folder);
+        ConsolePrintLine(line);
+        return;
+    }
+    for (const char* name : DemoFiles) {
+        char path[PATH_MAX + 32];
+        snprintf(path, sizeof path, "%s/%s", folder, name);
+        unlink(path);
+    }
+    if (rmdir(folder) == 0)
+        snprintf(line, sizeof line, "== Demo done; its folder %s was removed.", folder);
+    else
+        snprintf(line, sizeof line, "== Demo done; %s is left: %s.", folder, strerror(errno));
+    ConsolePrintLine(line);
 }
 
 // Writes an image for the current card, newer than what the virtual cards hold.
@@ -727,44 +429,68 @@ int RunDemo(const char* folder)
     return RunCommand(restore, false);
 }
 
+// After the start-up: the card's flash part for the log (and -v).
+void NoteStartedCard()
+{
+    char address[24], part[256];
+    CardAddressText(CurrentCard, address, sizeof address);
+    DescribePart(CurrentCardPart(), part, sizeof part);
+    LogNote("card %d at %s, flash part %s", CurrentCard, address, part);
+}
+
+// --card N or --card BB:DD.F: a card that is not there ends the run before
+// any card is touched. ExitOk with ConsoleCardChoice set.
+int ChooseCard(const Options& options)
+{
+    if (ConsoleCardChoice < 0 && !options.address.given)
+        return ExitOk;
+    if (DiscoverOnly() && options.address.given) {
+        ConsoleCardChoice = FindCardAt(options.address);
+        if (ConsoleCardChoice < 0) {
+            fprintf(stderr, "qzflash: there is no supported card at %04x:%02x:%02x.%x (see \"qzflash list\").\n",
+                    options.address.domain, options.address.bus, options.address.slot & 31,
+                    options.address.slot >> 5);
+            return ExitUsage;
+        }
+    } else if (CardCount > 0 && ConsoleCardChoice >= CardCount) {
+        fprintf(stderr, "qzflash: there is no card %d: %d found (see \"qzflash list\").\n", ConsoleCardChoice,
+                static_cast<int>(CardCount));
+        return ExitUsage;
+    }
+    // The discovery above must not have used up a profile's scripted faults.
+    if (RunBackend == BackendVirtual) {
+        char error[1024];
+        if (!VirtualMachineLoad(BuiltinMachine ? 0 : ProfilePath, error, sizeof error)) {
+            Complain(error);
+            return ExitEnvironment;
+        }
+    }
+    return ExitOk;
+}
+
 int Run(const Options& options)
 {
-    bool demo = options.commandCount == 1 && options.commands[0].kind == CmdDemo;
-    if (demo && Backend != BackendVirtual)
-        return UsageError("\"demo\" runs on the virtual card only (--virtual)", 0);
-
+    bool demo = OnlyCommand(options, CmdDemo);
     ConsoleReset();
     ConsoleDriverBuiltIn = true;
     ConsoleAssumeYes = options.yes;
     ConsoleTakeRestoreOffer = options.acceptRestoreOffer;
     ConsoleProgress = options.progress;
     ConsoleCardChoice = options.card;
+    BackupBeforeUpdate = !options.noBackup && !demo;
     // An unattended start shows no window, so no status lines, unless the
     // restore offer is taken.
     ConsoleHoldStatus = options.autoMode;
-    if (demo && options.card < 0 && BuiltinMachine)
+    if (demo && options.card < 0 && !options.address.given && BuiltinMachine)
         ConsoleCardChoice = BuiltinDemoCard;
-
-    if (ConsoleCardChoice >= 0) {
-        // A card that is not there ends the run before any card is touched.
-        if (DiscoverOnly() && CardCount > 0 && ConsoleCardChoice >= CardCount) {
-            fprintf(stderr, "qzflash: there is no card %d: %d found (see \"qzflash list\").\n", ConsoleCardChoice,
-                    static_cast<int>(CardCount));
-            return ExitUsage;
-        }
-        // The discovery above must not have used up a profile's scripted faults.
-        if (Backend == BackendVirtual) {
-            char error[1024];
-            if (!VirtualMachineLoad(options.profile, error, sizeof error)) {
-                Complain(error);
-                return ExitEnvironment;
-            }
-        }
-    }
+    int status = ChooseCard(options);
+    if (status != ExitOk)
+        return status;
 
     char folder[PATH_MAX];
+    bool madeFolder = false;
     if (demo) {
-        if (!DemoFolder(options.commands[0].argument, folder, sizeof folder))
+        if (!DemoFolder(options.commands[0].argument, folder, sizeof folder, &madeFolder))
             return ExitEnvironment;
         char line[PATH_MAX + 96];
         snprintf(line, sizeof line, "== Demo: save, update and restore on the virtual card; files in %s", folder);
@@ -772,9 +498,11 @@ int Run(const Options& options)
     }
 
     FlashPartTouched = 0;
-    int status = Settle(StartUp(options.autoMode));
+    status = Settle(StartUp(options.autoMode));
+    LogSettleStep();
     bool ownCommand = false;
     if (MainWindowAlive) {
+        NoteStartedCard();
         if (status == ExitOk && demo)
             status = RunDemo(folder);
         for (int i = 0; status == ExitOk && !demo && i < options.commandCount; ++i) {
@@ -784,10 +512,82 @@ int Run(const Options& options)
         DestroyMainWindow();
     }
     ConsoleFlushStatus();
+    if (madeFolder)
+        DemoCleanUp(folder, status);
     // A declined offer is the outcome of a run that was only its start-up.
     if (status == ExitOk && ConsoleSeen.offerDeclined && !demo && !ownCommand)
         status = ExitDeclined;
     return status;
+}
+
+// Plain "qzflash": what it sees, and how to go on. Changes nothing.
+int Overview()
+{
+    if (RunBackend != BackendNone && DiscoverOnly() && CardCount > 0) {
+        ListCards(false);
+    } else {
+        if (RunBackend == BackendSysfs)
+            TellUnusableCards(stdout, "-: ");
+        puts("No supported card found.");
+    }
+    puts("Nothing was changed. Every command and option: qzflash --help (the whole text: man qzflash).\n"
+         "To see the program at work without a card, on the virtual card:\n"
+         "  qzflash --virtual --yes --accept-restore-offer demo");
+    return ExitOk;
+}
+
+// inspect FILE: the cards are looked at when there are any.
+int Inspect(const Options& options)
+{
+    if (RunBackend != BackendNone)
+        DiscoverOnly();
+    Heading("Inspect", options.commands[0].argument);
+    return InspectImage(options.commands[0].argument);
+}
+
+// How much of the cards the run needs: identifying flash parts (list -v,
+// inspect) reads registers, which a real card gives root only.
+StartMode ModeOf(const Options& options)
+{
+    bool looking = options.commandCount == 0 || OnlyCommand(options, CmdList) || OnlyCommand(options, CmdInspect);
+    if (!looking || options.autoMode)
+        return StartWork;
+    bool parts = OnlyCommand(options, CmdInspect) || (OnlyCommand(options, CmdList) && options.verbose);
+    return parts && (options.virtualCard || geteuid() == 0) ? StartWork : StartLook;
+}
+
+int RunAll(Options& options)
+{
+    // The demo never runs anywhere but on the virtual card.
+    if (OnlyCommand(options, CmdDemo))
+        options.virtualCard = true;
+    bool overview = options.commandCount == 0 && !options.autoMode;
+    bool inspect = OnlyCommand(options, CmdInspect);
+    int status = StartBackend(options, ModeOf(options), overview || inspect);
+    if (status != ExitOk) {
+        UnlockRun();
+        return status;
+    }
+    if (options.noWait && RunBackend == BackendSysfs) {
+        StopBackend();
+        StopSignalsRemove();
+        return UsageError("--no-wait is for the virtual card; real cards always wait", 0);
+    }
+    if (overview)
+        status = Overview();
+    else if (OnlyCommand(options, CmdList))
+        status = ListCards(options.verbose);
+    else if (inspect)
+        status = Inspect(options);
+    else
+        status = Run(options);
+    int stopped = StopBackend();
+    // A stop that came during the last write ends the run now that the
+    // machine's files are kept.
+    if (StopPending())
+        StopNow();
+    StopSignalsRemove();
+    return status != ExitOk ? status : stopped;
 }
 
 }  // namespace
@@ -801,30 +601,12 @@ int QzflashRun(int argc, char** argv)
     int status = ExitOk;
     if (ParseArguments(argc, argv, &options, &status) != 0)
         return status;
-
-    bool list = options.commandCount == 1 && options.commands[0].kind == CmdList;
-    status = StartBackend(options, list);
-    if (status != ExitOk) {
-        UnlockRun();
-        return status;
-    }
-    if (options.noWait && Backend != BackendVirtual) {
-        StopBackend();
-        StopSignalsRemove();
-        return UsageError("--no-wait is for the virtual card; real cards always wait", 0);
-    }
-    if (options.commandCount == 0 && !options.autoMode) {
-        // A first run on the built-in machine shows the whole cycle.
-        options.commands[0].kind = BuiltinMachine ? CmdDemo : CmdInfo;
-        options.commands[0].argument = 0;
-        options.commandCount = 1;
-    }
-    status = list ? ListCards() : Run(options);
-    int stopped = StopBackend();
-    // A stop that came during the last write ends the run now that the
-    // machine's files are kept.
-    if (StopPending())
-        StopNow();
-    StopSignalsRemove();
-    return status != ExitOk ? status : stopped;
+    // A log that cannot be written is a wrong value: nothing has run.
+    if (options.logPath && !LogOpen(options.logPath, argc, argv))
+        return ExitUsage;
+    LogSetVerbose(options.verbose);
+    status = RunAll(options);
+    LogRequestTotals();
+    LogClose(status);
+    return status;
 }

@@ -69,8 +69,9 @@ ssize_t ReadUpTo(int fd, uint8_t* buffer, size_t size)
     return static_cast<ssize_t>(total);
 }
 
-// Reads the file, or says why not. The bytes past the read are zero.
-bool ReadUnchanged(const char* path, ImageFile* image, uint64_t* fileSize)
+}  // namespace
+
+bool ReadImageBytes(const char* path, ImageFile* image, uint64_t* fileSize)
 {
     memset(image->bytes, 0, sizeof image->bytes);
     image->length = 0;
@@ -126,20 +127,24 @@ bool ReadUnchanged(const char* path, ImageFile* image, uint64_t* fileSize)
     return true;
 }
 
-}  // namespace
+uint8_t ImageChecksum(const uint8_t* bytes, uint32_t length)
+{
+    uint8_t sum = 0;
+    for (uint32_t i = 0; i < length; ++i)
+        sum = static_cast<uint8_t>(sum + bytes[i]);
+    return sum;
+}
 
 bool ReadImageFile(const char* path, bool force, ImageFile* image)
 {
     uint64_t fileSize = 0;
-    if (!ReadUnchanged(path, image, &fileSize))
+    if (!ReadImageBytes(path, image, &fileSize))
         return false;
     uint32_t length = 0;
     // A header the flow refuses is left to it: it says so with its own text.
     if (!ImageLengthFromHeader(image->bytes, &length) || length > image->length)
         return true;
-    uint8_t sum = 0;
-    for (uint32_t i = 0; i < length; ++i)
-        sum = static_cast<uint8_t>(sum + image->bytes[i]);
+    uint8_t sum = ImageChecksum(image->bytes, length);
     char text[256];
     if (sum != 0) {
         // A system BIOS does not run an option ROM whose bytes do not sum to 0.

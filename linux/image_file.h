@@ -21,6 +21,14 @@ struct ImageFile {
 // refuse with its own text.
 bool ReadImageFile(const char* path, bool force, ImageFile* image);
 
+// The reading alone: a regular file on a disk, unchanged while read, its
+// first ImageBufferSize bytes at most (the rest of `bytes` zero). False,
+// said on stderr, otherwise.
+bool ReadImageBytes(const char* path, ImageFile* image, uint64_t* fileSize);
+
+// The sum of the bytes modulo 256: 0 for an option ROM a system BIOS runs.
+uint8_t ImageChecksum(const uint8_t* bytes, uint32_t length);
+
 // Called between the read and the second look at the file; tests change the
 // file there.
 extern void (*ImageFileReadHook)(const char* path);

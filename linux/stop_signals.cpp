@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "core/state.h"
+#include "linux/run_log.h"
 
 namespace {
 
@@ -24,9 +25,11 @@ const char AdviceText[] =
     "qzflash: do not reboot or switch the computer off. Run the update again, or write your backup back "
     "(qzflash update BACKUP.rom; on a dual-BIOS board, qzflash restore).\n";
 
-// write(2) only: this runs inside signal handlers.
+// write(2) only: this runs inside signal handlers. The log of the run
+// (--log) gets the text too.
 void WriteText(const char* text)
 {
+    LogRaw("err", text);
     size_t length = strlen(text);
     while (length > 0) {
         ssize_t n = write(STDERR_FILENO, text, length);

@@ -55,6 +55,8 @@ void Advance(uint64_t nanoseconds)
 }  // namespace
 
 const DriverBackend VirtualBackend = {"virtual", Open, Control, Advance};
+bool VirtualFilesKept = true;
+bool VirtualChangesDropped;
 
 bool VirtualMachineLoad(const char* profile, char* error, size_t errorSize)
 {
@@ -76,6 +78,10 @@ bool VirtualMachineSave(char* error, size_t errorSize)
     // so that a profile in a read-only folder can still be looked at.
     if (!Machine || Changes() == ChangesAtLoad)
         return true;
+    if (!VirtualFilesKept) {
+        VirtualChangesDropped = true;
+        return true;
+    }
     return VcSaveFlashFiles(Machine, error, errorSize);
 }
 

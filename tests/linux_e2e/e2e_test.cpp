@@ -22,6 +22,7 @@
 
 #include "linux/front_end.h"
 #include "linux/image_file.h"
+#include "linux/options.h"
 #include "qz_version.h"
 #include "vcard/host/vcard_host.h"
 
@@ -71,7 +72,7 @@ const Lines DualOffer = {
 };
 
 // The start-up offer to restore ROM 1, declined without a terminal to ask at.
-const char OfferDeclined[] = "OK or Cancel? Cancel (not at a terminal; --accept-restore-offer takes it)";
+const char OfferDeclined[] = "OK or Cancel [y/N]? Cancel (not at a terminal; --accept-restore-offer takes it)";
 const char MayNotBoot[] = "the command failed after the flash part was erased or written: the card may not boot.";
 
 Lines operator+(Lines a, const Lines& b)
@@ -225,6 +226,10 @@ protected:
                 close(fds[1]);
             // An empty tree by default: no real card is ever reached.
             setenv("QZFLASH_SYSFS", sysfs ? sysfs : (dir + "/no-sysfs").c_str(), 1);
+            // Backups and the demo's folder stay in the test's folder.
+            setenv("XDG_STATE_HOME", (dir + "/state").c_str(), 1);
+            setenv("TMPDIR", dir.c_str(), 1);
+            unsetenv("SUDO_UID");
             if (fileSizeLimit != 0) {
                 // A file system that takes no more: the write fails, or
                 // (with the signal left as it is) the program is ended.
@@ -289,10 +294,11 @@ protected:
         return false;
     }
 
-    // On the machine `profile` describes, without real waiting.
+    // On the machine `profile` describes, without real waiting. Updates make
+    // no backup: the backup has tests of its own.
     Outcome Virtual(const std::string& profile, std::vector<std::string> args, const std::string& input = "")
     {
-        args.insert(args.begin(), {"--virtual", profile, "--no-wait"});
+        args.insert(args.begin(), {"--virtual", profile, "--no-wait", "--no-backup"});
         return Start(args, input);
     }
 
@@ -317,7 +323,7 @@ TEST_F(Qzflash, UpdateWritesTheImageAndAsksForAReboot)
                                         "New ROM BIOS version is :04.28.21.00",
                                         "Confirm: ROM BIOS version is :04.28.21.00",
                                         "         During BIOS flashed,please wait until the progress complete.",
-                                        "OK or Cancel? OK (--yes)",
+                                        "OK or Cancel [y/N]? OK (--yes)",
                                         "Erase BIOS",
                                         "Writing Flash with file new.rom",
                                         "Message: Flash completely",
@@ -353,17 +359,17 @@ TEST_F(Qzflash, TheConfirmQuestionTakesItsAnswerFromTheTerminal)
     // Refused: nothing written, exit status 4.
     Outcome run = Virtual(profile, {"update", "new.rom"}, "cancel\n");
     EXPECT_EQ(run.status, 4);
-    EXPECT_TRUE(SameLines(run.out, head + Lines{"OK or Cancel? Cancel"}));
+    EXPECT_TRUE(SameLines(run.out, head + Lines{"OK or Cancel [y/N]? Cancel"}));
     EXPECT_EQ(ReadBytes(Path("card.rom")), before);
     // No answer at all (a script without --yes) is a refusal too.
     run = Virtual(profile, {"update", "new.rom"});
     EXPECT_EQ(run.status, 4);
-    EXPECT_TRUE(SameLines(run.out, head + Lines{"OK or Cancel? Cancel (end of input)"}));
+    EXPECT_TRUE(SameLines(run.out, head + Lines{"OK or Cancel [y/N]? Cancel (end of input)"}));
     EXPECT_EQ(ReadBytes(Path("card.rom")), before);
     // "y" typed on the terminal goes ahead.
     run = Virtual(profile, {"update", "new.rom"}, "y\n");
     EXPECT_EQ(run.status, 0);
-    EXPECT_NE(run.out.find("OK or Cancel? OK\nErase BIOS\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("OK or Cancel [y/N]? OK\nErase BIOS\n"), std::string::npos) << run.out;
     EXPECT_NE(ReadBytes(Path("card.rom")), before);
 }
 
@@ -373,7 +379,7 @@ TEST_F(Qzflash, UpdateFailuresSayWhyAndEndWithStatusOne)
     const Lines confirm = {
         "Confirm: ROM BIOS version is :04.25.00.40",
         "         During BIOS flashed,please wait until the progress complete.",
-        "OK or Cancel? OK (--yes)",
+        "OK or Cancel [y/N]? OK (--yes)",
     };
     // A file that is not there, and one that holds no image.
     Outcome run = Virtual(profile, {"--yes", "update", "missing.rom"});
@@ -474,12 +480,12 @@ TEST_F(Qzflash, SaveWritesTheRomAndAsksBeforeReplacingAFile)
     run = Virtual(profile, {"save", "backup.rom"}, "n\n");
     EXPECT_EQ(run.status, 4);
     EXPECT_TRUE(SameLines(run.out, OneCardHeader + replace +
-                                       Lines{"Yes or No? No", "Error: File open faile ,can't backup from BOIS"}));
+                                       Lines{"Yes or No [y/N]? No", "Error: File open faile ,can't backup from BOIS"}));
     EXPECT_EQ(ReadAll(Path("backup.rom")), "keep me");
     run = Virtual(profile, {"--yes", "save", "backup.rom"});
     EXPECT_EQ(run.status, 0);
     EXPECT_TRUE(SameLines(run.out, OneCardHeader + replace +
-                                       Lines{"Yes or No? Yes (--yes)", "Save file to  backup.rom",
+                                       Lines{"Yes or No [y/N]? Yes (--yes)", "Save file to  backup.rom",
                                              "Message: Back up completed  !! "}));
     EXPECT_EQ(ReadBytes(Path("backup.rom")), saved);
 }
@@ -577,7 +583,7 @@ TEST_F(Qzflash, RestoreCopiesTheSecondBiosIntoTheFirst)
                                                                "New ROM BIOS version is :04.28.20.05.01",
                                                                "Confirm: ROM BIOS version is :04.28.20.05.01",
                                                                "         During BIOS flashed,please wait until the progress complete.",
-                                                               "OK or Cancel? OK",
+                                                               "OK or Cancel [y/N]? OK",
                                                                "Erase BIOS",
                                                                "Writing Flash with file ",
                                                                "Message: Flash completely",
@@ -603,11 +609,11 @@ TEST_F(Qzflash, TheStartUpOfferRestoresWhenTaken)
     run = Virtual(profile, {"--accept-restore-offer", "--yes", "info"});
     EXPECT_EQ(run.status, 0);
     EXPECT_TRUE(SameLines(run.out, DualHeader + DualOffer + Lines{
-                                                               "OK or Cancel? OK (--accept-restore-offer)",
+                                                               "OK or Cancel [y/N]? OK (--accept-restore-offer)",
                                                                "New ROM BIOS version is :04.28.20.05.01",
                                                                "Confirm: ROM BIOS version is :04.28.20.05.01",
                                                                "         During BIOS flashed,please wait until the progress complete.",
-                                                               "OK or Cancel? OK (--yes)",
+                                                               "OK or Cancel [y/N]? OK (--yes)",
                                                                "Erase BIOS",
                                                                "Writing Flash with file ",
                                                                "Message: Flash completely",
@@ -687,8 +693,9 @@ TEST_F(Qzflash, UnattendedStartEndsAfterTheStartUpUnlessTheBoardBootedFromRom2)
     Outcome run = Virtual(one, {"-A"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "");
-    // "-a" and longer words work as on Windows.
-    EXPECT_EQ(Virtual(one, {"-auto"}).status, 0);
+    // "-a" works as on Windows; the letters after it are options of their own.
+    EXPECT_EQ(Virtual(one, {"-a"}).status, 0);
+    EXPECT_EQ(Virtual(one, {"-auto"}).status, 2);
 
     std::string dual = Profile(DualBoard, "dual.profile");
     run = Virtual(dual, {"-A"}, "ok\n");
@@ -697,12 +704,12 @@ TEST_F(Qzflash, UnattendedStartEndsAfterTheStartUpUnlessTheBoardBootedFromRom2)
     // Taken, the offer shows the window's lines and restores.
     run = Virtual(dual, {"-A", "--accept-restore-offer"}, "ok\n");
     EXPECT_EQ(run.status, 0);
-    EXPECT_TRUE(SameLines(run.out, DualOffer + Lines{"OK or Cancel? OK (--accept-restore-offer)"} + DualHeader +
+    EXPECT_TRUE(SameLines(run.out, DualOffer + Lines{"OK or Cancel [y/N]? OK (--accept-restore-offer)"} + DualHeader +
                                        Lines{
                                            "New ROM BIOS version is :04.28.20.05.01",
                                            "Confirm: ROM BIOS version is :04.28.20.05.01",
                                            "         During BIOS flashed,please wait until the progress complete.",
-                                           "OK or Cancel? OK",
+                                           "OK or Cancel [y/N]? OK",
                                            "Erase BIOS",
                                            "Writing Flash with file ",
                                            "Message: Flash completely",
@@ -723,9 +730,9 @@ TEST_F(Qzflash, CardsAreChosenOnTheCommandLineOrOnTheTerminal)
     Outcome run = Virtual(profile, {"list"});
     EXPECT_EQ(run.status, 0);
     EXPECT_TRUE(SameLines(run.out, {
-                                       "0: NV32 (322) ,Vender ID=10DE ,Bus=1",
-                                       "1: NV25 (253) ,Vender ID=10DE ,Bus=0",
-                                       "2: NV28 (281) ,Vender ID=10DE ,Bus=0",
+                                       "0: NV32 (322) ,Vender ID=10DE ,Bus=1    0000:01:00.0",
+                                       "1: NV25 (253) ,Vender ID=10DE ,Bus=0    0000:00:09.0",
+                                       "2: NV28 (281) ,Vender ID=10DE ,Bus=0    0000:00:0a.0",
                                    }));
     const Lines card2 = {
         "This Chip  is NV28 (281)    Device : 281    Vender : 10DE",
@@ -814,42 +821,92 @@ TEST_F(Qzflash, TheDemoRunsTheWholeCycleOnTheBuiltInMachine)
     EXPECT_EQ(ReadBytes(Path("demo/backup.rom")).size(), 65536u);
     EXPECT_EQ(ReadBytes(Path("demo/new.rom")).size(), 65536u);
 
-    // Without hardware and without a command the program shows the same
-    // cycle, and says it is the virtual card.
-    run = Start({"--no-wait", "--yes", "--accept-restore-offer"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_NE(run.err.find("no supported card found; showing the demo on the built-in virtual card"),
-              std::string::npos)
-        << run.err;
-    EXPECT_EQ(SplitLines(run.out).size(), got.size());
+    // Without a folder: one of its own in $TMPDIR, removed when the demo went
+    // well, kept and named when it failed.
+    std::string faulty = Profile("card 1:0 0x10DE:0x0281 bar0=0xE3000008\n"
+                                 "part 39VF010 file=card.rom image=04.28.20.05.01\n"
+                                 "part-fault dead-byte=0x10\n",
+                                 "faulty.profile");
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        const char* last;
+        bool kept;
+    };
+    const Case cases[] = {
+        {{"--virtual", "--no-wait", "--yes", "--accept-restore-offer", "demo"}, 0, "== Demo done; its folder ", false},
+        {{"--virtual", faulty, "--no-wait", "--yes", "demo"}, 5, "== The demo failed; its files are left in ", true},
+    };
+    for (const Case& c : cases) {
+        run = Start(c.args);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        got = SplitLines(run.out);
+        ASSERT_FALSE(got.empty());
+        EXPECT_EQ(got.back().compare(0, strlen(c.last), c.last), 0) << run.out;
+        std::string folder = got[0].substr(got[0].find(dir + "/qzflash-demo-"));
+        EXPECT_NE(got.back().find(folder), std::string::npos) << run.out;
+        EXPECT_EQ(access(folder.c_str(), F_OK) == 0, c.kept) << folder;
+    }
+}
+
+// Plain "qzflash" changes nothing: it says what it sees and how to go on.
+TEST_F(Qzflash, WithoutACommandItListsAndShowsTheWayOn)
+{
+    const char* hint = "  qzflash --virtual --yes --accept-restore-offer demo";
+    Outcome run = Start({});
+    EXPECT_EQ(run.status, 0) << run.err;
+    Lines got = SplitLines(run.out);
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got[0], "No supported card found.");
+    EXPECT_EQ(got.back(), hint);
+    std::string profile = Profile(ThreeCards);
+    run = Start({"--virtual", profile});
+    EXPECT_EQ(run.status, 0) << run.err;
+    got = SplitLines(run.out);
+    ASSERT_GE(got.size(), 4u);
+    EXPECT_EQ(got[0], "0: NV32 (322) ,Vender ID=10DE ,Bus=1    0000:01:00.0");
+    EXPECT_EQ(got.back(), hint);
+    // Nothing was started, so nothing was written.
+    EXPECT_NE(access(Path("c0.rom").c_str(), F_OK), 0);
 }
 
 TEST_F(Qzflash, ArgumentsAreChecked)
 {
+    // One line naming the problem, one pointing at --help, status 2, nothing run.
     struct Case {
         std::vector<std::string> args;
         const char* says;
     };
     const Case cases[] = {
-        {{"--virtual", "--frobnicate"}, "unknown argument \"--frobnicate\""},
+        {{"--virtual", "--frobnicate"}, "unknown option \"--frobnicate\""},
+        {{"--virtual", "-x"}, "unknown option \"-x\""},
+        {{"--virtual", "-yx"}, "unknown option \"-x\""},
+        {{"--virtual", "--no-wait", "frobnicate"}, "unknown command \"frobnicate\""},
         {{"--virtual", "update"}, "a file name must follow \"update\""},
+        {{"--virtual", "--card"}, "a value must follow \"--card\""},
         {{"--virtual", "-A", "info"}, "-A takes no command"},
         {{"--virtual", "--card", "8", "info"}, "--card takes a card number"},
-        {{"--virtual", "list", "info"}, "\"list\" stands alone"},
+        {{"--virtual", "--card", "1:2", "info"}, "--card takes a card number"},
+        {{"--virtual", "--card", "01:20.0", "info"}, "--card takes a card number"},
+        {{"--virtual", "--card", "0", "--card=1", "info"}, "given twice: \"--card\""},
+        {{"--virtual=a.profile", "--virtual", "b.profile", "info"}, "given twice: \"--virtual\""},
+        {{"--virtual", "--log", "a.log", "--log=b.log", "info"}, "given twice: \"--log\""},
+        {{"--virtual", "--progress=never", "--progress=always"}, "given twice: \"--progress\""},
+        {{"--virtual", "list", "info"}, "this command stands alone: \"list\""},
+        {{"--virtual", "inspect", "a.rom", "inspect", "b.rom"}, "this command stands alone: \"inspect\""},
         {{"--virtual", "--progress=sometimes"}, "--progress takes auto, always or never"},
         {{"--virtual", "save", std::string(300, 'x')}, "the file name is too long"},
+        {{"--virtual", "--log", "no/such/folder/run.log", "info"}, "no/such/folder/run.log: No such file"},
     };
     for (const Case& c : cases) {
         Outcome run = Start(c.args);
         EXPECT_EQ(run.status, 2) << c.says;
         EXPECT_EQ(run.out, "") << c.says;
         EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        EXPECT_LE(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
     }
-    Outcome run = Start({"--help"});
-    EXPECT_EQ(run.status, 0);
-    for (const char* section : {"SYNOPSIS\n", "COMMANDS\n", "OPTIONS\n", "EXIT STATUS\n", "ENVIRONMENT\n"})
-        EXPECT_NE(run.out.find(section), std::string::npos) << section;
-    run = Start({"--version"});
+    EXPECT_NE(access(Path("a.log").c_str(), F_OK), 0);
+    Outcome run = Start({"--version"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "qzflash " QZ_VERSION_TEXT "\n");
 
@@ -861,20 +918,97 @@ TEST_F(Qzflash, ArgumentsAreChecked)
     EXPECT_NE(run.err.find("bad.profile:2"), std::string::npos) << run.err;
 }
 
-TEST_F(Qzflash, TheProgressBarGoesToStderr)
+// Options are read in the GNU manner: short ones run together, anywhere among
+// the commands, until "--".
+TEST_F(Qzflash, OptionsAreReadAsGetoptDoes)
+{
+    std::string dual = Profile(DualBoard, "dual.profile");
+    // -Ay is -A and -y: the unattended start, whose taken restore offer asks
+    // the restore's question, answered by -y.
+    Outcome run = Start({"--virtual", dual, "--no-wait", "--accept-restore-offer", "-Ay"});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("OK or Cancel [y/N]? OK (--yes)\n"), std::string::npos) << run.out;
+
+    std::string one = Profile(OneCard);
+    struct Case {
+        std::vector<std::string> args;
+        const char* saved;   // the file "save" wrote
+    };
+    const Case cases[] = {
+        // After "--" a name that looks like an option is a name.
+        {{"--virtual", one, "--no-wait", "--yes", "save", "--", "-odd.rom"}, "-odd.rom"},
+        {{"--virtual", one, "save", "after.rom", "--no-wait", "--yes"}, "after.rom"},
+        {{"--virtual=" + one, "--no-wait", "-y", "save", "equals.rom"}, "equals.rom"},
+    };
+    for (const Case& c : cases) {
+        run = Start(c.args);
+        EXPECT_EQ(run.status, 0) << c.saved << "\n" << run.err;
+        EXPECT_EQ(ReadBytes(Path(c.saved)).size(), 65536u) << c.saved;
+    }
+    // "--virtual" followed by a command takes no profile: the built-in machine.
+    run = Start({"--virtual", "list"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(SplitLines(run.out).size(), 3u) << run.out;
+}
+
+// --help is a summary on one screen, made from the same text as the manual
+// page; every option the program takes is in both.
+TEST_F(Qzflash, HelpAndManualNameEveryOption)
+{
+    Outcome run = Start({"--help"});
+    EXPECT_EQ(run.status, 0);
+    Lines help = SplitLines(run.out);
+    EXPECT_LE(help.size(), 30u) << run.out;
+    for (size_t i = 0; i + 1 < help.size(); ++i)
+        EXPECT_LE(help[i].size(), 79u) << help[i];
+    std::string manual = ReadAll(QZFLASH_MANUAL_PAGE);
+    ASSERT_FALSE(manual.empty());
+    for (const struct option* option = LongOptions; option->name; ++option) {
+        std::string name = std::string("--") + option->name;
+        EXPECT_NE(run.out.find(name), std::string::npos) << name;
+        std::string roff;
+        for (char c : name)
+            roff += c == '-' ? "\\-" : std::string(1, c);
+        EXPECT_NE(manual.find(roff), std::string::npos) << name;
+    }
+    for (const char* command : {"list", "info", "update FILE", "save FILE", "restore", "verify FILE", "inspect FILE",
+                                "demo [DIR]"})
+        EXPECT_NE(run.out.find(std::string("  ") + command + " "), std::string::npos) << command;
+    // The last line names the examples' folder the program found.
+    EXPECT_EQ(help.back().find("Example profiles: /"), help.back().find("Example profiles: "));
+}
+
+TEST_F(Qzflash, TheProgressBarNamesEachStep)
 {
     std::string profile = Profile(OneCard);
     Image("new.rom", 0x0281, "04.28.21.00");
     Outcome run = Virtual(profile, {"--yes", "--progress=always", "update", "new.rom"});
     EXPECT_EQ(run.status, 0);
-    // The erase's five seconds, then the blocks written, each bar ended.
-    EXPECT_NE(run.err.find("\r[#....] 1/5\r[##...] 2/5\r[###..] 3/5\r[####.] 4/5\r[#####] 5/5\n"),
-              std::string::npos)
-        << run.err;
-    EXPECT_NE(run.err.find("\r[................................] 0/32\r[##..............................] 2/32"),
-              std::string::npos)
-        << run.err;
-    EXPECT_EQ(run.out.find('['), std::string::npos);
+    EXPECT_EQ(run.out.find("Erasing"), std::string::npos);
+    // Not a terminal: every draw begins with a carriage return, every bar
+    // ends with a newline.
+    Lines bars;
+    size_t at = 0;
+    for (size_t r = run.err.find('\r'); r != std::string::npos; r = run.err.find('\r', at)) {
+        at = run.err.find_first_of("\r\n", r + 1);
+        bars.push_back(run.err.substr(r + 1, at - r - 1));
+    }
+    ASSERT_FALSE(bars.empty()) << run.err;
+    // The erase's five seconds, then the blocks written, then the comparison.
+    std::vector<std::string> steps;
+    for (const std::string& bar : bars) {
+        std::string step = bar.substr(0, bar.find(' '));
+        if (steps.empty() || steps.back() != step)
+            steps.push_back(step);
+        EXPECT_EQ(bar.find('['), 10u) << bar;
+        EXPECT_EQ(bar.find(']'), 51u) << bar;
+    }
+    EXPECT_EQ(steps, (std::vector<std::string>{"Erasing", "Writing", "Verifying"}));
+    EXPECT_EQ(bars.front().substr(0, 57), "Erasing   [########................................]  20%");
+    EXPECT_EQ(bars.back().substr(0, 57), "Verifying [########################################] 100%");
+    // A step's estimate comes once its pace is known.
+    EXPECT_NE(bars[1].find(" left"), std::string::npos) << bars[1];
+
     run = Virtual(profile, {"--yes", "--progress=never", "update", "new.rom"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
@@ -959,9 +1093,12 @@ TEST_F(FakeCard, TheRealPathStartsUpThroughSysfs)
                                    }));
     EXPECT_NE(run.err.find("display output may stop"), std::string::npos) << run.err;
     EXPECT_EQ(ByteAt(0x1850), 0x01);
-    // The demo never flashes a real card.
-    run = Start({"demo"}, "", sysfs.c_str());
-    EXPECT_EQ(run.status, 2);
+    // The demo runs on the virtual card, whatever cards there are.
+    run = Start({"--no-wait", "--yes", "demo"}, "", sysfs.c_str());
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("== Demo done"), std::string::npos) << run.out;
+    EXPECT_EQ(run.err.find("display output may stop"), std::string::npos) << run.err;
+    EXPECT_EQ(ByteAt(0x1850), 0x01);
     run = Start({"--no-wait", "info"}, "", sysfs.c_str());
     EXPECT_EQ(run.status, 2);
 }
@@ -1010,7 +1147,7 @@ TEST_F(FakeCard, CtrlCEndsTheRunWithTheSwitchPutBack)
     ASSERT_EQ(mkdir((device + "/power").c_str(), 0755), 0);
     WriteText("sys/bus/pci/devices/0000:01:00.0/power/control", "auto\n");
     pid_t child = 0;
-    Start({"--yes", "update", "new.rom"}, "", sysfs.c_str(), &child);
+    Start({"--yes", "--no-backup", "update", "new.rom"}, "", sysfs.c_str(), &child);
     // Wait for the first write to the card, then interrupt.
     EXPECT_TRUE(WaitForOutput("run", ".err", "display output may stop"));
     EXPECT_EQ(ReadAll(device + "/power/control"), "on");
@@ -1061,7 +1198,8 @@ TEST_F(FakeCard, ASecondRunOnTheSameCardIsRefused)
     };
     std::string profile = Profile(OneCard);
     const Case cases[] = {
-        {true, {"update", "new.rom"}, {"--yes", "save", "backup.rom"}, "the card 0000:01:00.0 is in use", "no\n", 4},
+        {true, {"--no-backup", "update", "new.rom"}, {"--yes", "save", "backup.rom"}, "the card 0000:01:00.0 is in use",
+         "no\n", 4},
         {false, {"--virtual", profile, "--no-wait", "update", "new.rom"},
          {"--virtual", profile, "--no-wait", "--yes", "save", "backup.rom"}, "machine.profile is in use", "ok\n", 0},
     };
@@ -1070,7 +1208,7 @@ TEST_F(FakeCard, ASecondRunOnTheSameCardIsRefused)
         int answer = -1;
         pid_t first = Spawn(c.first, "", tree, "first", &answer);
         ASSERT_GT(first, 0);
-        ASSERT_TRUE(WaitForOutput("first", ".out", "OK or Cancel? ")) << ReadAll(Path("first.err"));
+        ASSERT_TRUE(WaitForOutput("first", ".out", "OK or Cancel [y/N]? ")) << ReadAll(Path("first.err"));
         uint8_t switchBefore = ByteAt(0x1850);
         Outcome second = Finish(Spawn(c.second, "", tree, "second"), "second");
         EXPECT_EQ(second.status, 3) << c.names;
@@ -1098,7 +1236,7 @@ TEST_F(FakeCard, CtrlCDuringAWriteSaysTheCardMayNotBoot)
     std::string profile = Profile(OneCard);
     Bytes image = ReadBytes(Path("new.rom"));
     for (bool real : {true, false}) {
-        std::vector<std::string> args = {"--yes", "update", "new.rom"};
+        std::vector<std::string> args = {"--yes", "--no-backup", "update", "new.rom"};
         if (!real)
             args.insert(args.begin(), {"--virtual", profile});
         pid_t child = Spawn(args, "", real ? sysfs.c_str() : nullptr, "run");
@@ -1217,6 +1355,336 @@ TEST_F(Qzflash, YesUpdateOnABoardBootedFromRom2FlashesOnce)
     Bytes rom2After = ReadBytes(Path("rom2.rom"));
     ASSERT_GE(rom2After.size(), rom2.size());
     EXPECT_TRUE(std::equal(rom2.begin(), rom2.end(), rom2After.begin()));
+}
+
+// ---- verify, inspect, the backup, cards by address, the log ----
+
+TEST_F(Qzflash, VerifyComparesTheCardWithAFile)
+{
+    std::string one = Profile(OneCard, "one.profile");
+    ASSERT_EQ(Virtual(one, {"save", "now.rom"}).status, 0);
+    Bytes now = ReadBytes(Path("now.rom"));
+    ASSERT_EQ(now.size(), 65536u);
+    Bytes changed = now;
+    for (uint32_t at : {0x1000u, 0x1001u, 0x8000u})
+        changed[at] ^= 0x5A;
+    WriteBytes(Path("changed.rom"), changed);
+    WriteText("text.rom", "not a BIOS image\n");
+    WriteBytes(Path("short.rom"), Bytes(now.begin(), now.begin() + 32768));
+    char different[160];
+    snprintf(different, sizeof different,
+             "different: 3 of the image's 65536 bytes differ, the first at offset 0x1000 (4096): card 0x%02X, "
+             "file 0x%02X",
+             now[0x1000], changed[0x1000]);
+    struct Case {
+        const char* file;
+        int status;
+        const char* out;   // the command's last line
+        const char* err;
+    };
+    const Case cases[] = {
+        {"now.rom", 0, "identical: the card holds the image's 65536 bytes", ""},
+        {"changed.rom", 1, different, ""},
+        {"text.rom", 1, "== Verify: text.rom", "text.rom: no expansion ROM signature (55 AA)"},
+        {"short.rom", 1, "== Verify: short.rom", "its header says 65536 bytes, the file holds 32768"},
+    };
+    for (const Case& c : cases) {
+        Outcome run = Virtual(one, {"verify", c.file});
+        EXPECT_EQ(run.status, c.status) << c.file;
+        EXPECT_EQ(SplitLines(run.out).back(), c.out) << run.out;
+        EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+    }
+    // Nothing was written: the part never went to its file.
+    EXPECT_NE(access(Path("card.rom").c_str(), F_OK), 0);
+
+    // On a dual-BIOS board the part an update writes, ROM 1: unlike the
+    // second BIOS "save" reads, until "restore" copies it over.
+    std::string dual = Profile(DualBoard, "dual.profile");
+    ASSERT_EQ(Virtual(dual, {"save", "rom2.rom"}).status, 0);
+    EXPECT_EQ(Virtual(dual, {"verify", "rom2.rom"}).status, 1);
+    ASSERT_EQ(Virtual(dual, {"--yes", "restore"}).status, 0);
+    EXPECT_EQ(Virtual(dual, {"verify", "rom2.rom"}).status, 0);
+}
+
+TEST_F(Qzflash, InspectSaysWhatAFileHoldsAndWhichCardsItSuits)
+{
+    std::string profile = Profile(OneCard);
+    Bytes good = ReadBytes(Image("good.rom", 0x0281, "04.28.21.00"));
+    Image("nv25.rom", 0x0253, "04.25.00.40");
+    auto variant = [&](const char* name, std::vector<std::pair<uint32_t, uint8_t>> bytes, size_t length = 65536) {
+        Bytes image(good.begin(), good.begin() + length);
+        for (const auto& b : bytes)
+            image[b.first] = b.second;
+        WriteBytes(Path(name), image);
+    };
+    variant("sum.rom", {{0x4000, static_cast<uint8_t>(good[0x4000] + 1)}});
+    variant("short.rom", {}, 32768);
+    // 49,152 bytes by the size byte, 0xF000 + 0xFF * 128 by the extension.
+    variant("long.rom", {{0x02, 0x60}, {0x34, 0x80}, {0x36, 0x00}, {0x37, 0xF0}, {0xF001, 0xFF}});
+    variant("pcir.rom", {{0x18, 0xFC}, {0x19, 0xFF}});
+    WriteText("text.rom", "not a BIOS image\n");
+    const char* fits =
+        "card 0 at 0000:01:00.0, NV28 (281): made for it and fits its SST 29EE010 (BF,7), 128 KiB, 128-byte pages, "
+        "parallel";
+    struct Case {
+        const char* file;
+        int status;
+        Lines shown;   // lines that must be in the output
+    };
+    const Case cases[] = {
+        {"good.rom", 0,
+         {"file:      65536 bytes", "header:    an image of 65536 bytes", "ids:       vendor 10DE, device 0281: NV28 (281)",
+          "version:   ROM BIOS version is :04.28.21.00", "checksum:  right: the image's bytes sum to 0", fits}},
+        {"nv25.rom", 0, {"card 0 at 0000:01:00.0, NV28 (281): not made for it (the card is 10DE:0281)"}},
+        {"sum.rom", 1, {"checksum:  wrong: the image's bytes sum to 0x01, not 0; an update needs --force", fits}},
+        {"short.rom", 1, {"header:    its header says 65536 bytes, the file holds 32768: it is cut short"}},
+        {"long.rom", 1, {"header:    its header says 94080 bytes, more than the 65536 the program handles"}},
+        {"pcir.rom", 1, {"ids:       its PCI data structure lies outside the image"}},
+        {"text.rom", 1, {"header:    no expansion ROM signature (55 AA) at its start: not a BIOS image"}},
+    };
+    for (const Case& c : cases) {
+        Outcome run = Virtual(profile, {"inspect", c.file});
+        EXPECT_EQ(run.status, c.status) << c.file << "\n" << run.out << run.err;
+        Lines got = SplitLines(run.out);
+        for (const std::string& line : c.shown)
+            EXPECT_NE(std::find(got.begin(), got.end(), line), got.end()) << line << "\n" << run.out;
+    }
+    // No card at all: the file alone, and no start-up.
+    Outcome run = Start({"inspect", "good.rom"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(SameLines(run.out, {"== Inspect: good.rom", "file:      65536 bytes", "header:    an image of 65536 bytes",
+                                    "ids:       vendor 10DE, device 0281: NV28 (281)",
+                                    "version:   ROM BIOS version is :04.28.21.00",
+                                    "checksum:  right: the image's bytes sum to 0", "cards:     none found"}));
+}
+
+// The name of a backup, and where it goes.
+std::string BackupIn(const std::string& out)
+{
+    const char* heading = "== Backup of the card's BIOS: ";
+    size_t at = out.find(heading);
+    if (at == std::string::npos)
+        return "";
+    at += strlen(heading);
+    return out.substr(at, out.find('\n', at) - at);
+}
+
+TEST_F(Qzflash, UpdateBacksTheCardUpBeforeAnythingIsErased)
+{
+    Bytes image = ReadBytes(Image("new.rom", 0x0281, "04.28.21.00"));
+    struct Case {
+        const char* profile;
+        const char* before;   // the part the update writes, as it was
+    };
+    const Case cases[] = {
+        {OneCard, "card.rom"},
+        {DualBoard, "rom1.rom"},
+    };
+    for (const Case& c : cases) {
+        std::string profile = Profile(c.profile);
+        ASSERT_EQ(Virtual(profile, {"info"}).status, c.profile == DualBoard ? 4 : 0);
+        ASSERT_EQ(Virtual(profile, {"--yes", "save", "was.rom"}).status, 0);
+        Outcome run = Start({"--virtual", profile, "--no-wait", "--yes", "update", "new.rom"});
+        EXPECT_EQ(run.status, 0) << run.err;
+        std::string backup = BackupIn(run.out);
+        std::string folder = Path("state/qzflash/backups/qzflash-");
+        ASSERT_EQ(backup.compare(0, folder.size(), folder), 0) << run.out;
+        // qzflash-YYYYMMDD-HHMMSS-01-00.0.rom, "-2" added when the second is taken.
+        std::string name = backup.substr(folder.size());
+        ASSERT_GE(name.size(), 27u) << name;
+        EXPECT_EQ(name[8], '-') << name;
+        EXPECT_EQ(name.substr(15, 8), "-01-00.0") << name;
+        EXPECT_EQ(name.substr(name.size() - 4), ".rom") << name;
+        size_t written = run.out.find("== Backup written, 65536 bytes, read back and compared with the card\n");
+        EXPECT_LT(written, run.out.find("Erase BIOS\n")) << run.out;
+        // The backup holds what the part held: it verifies against a part
+        // whose image is back.
+        Bytes saved = ReadBytes(backup);
+        ASSERT_EQ(saved.size(), 65536u);
+        WriteBytes(Path("from-backup.rom"), saved);
+        ASSERT_EQ(Start({"--virtual", profile, "--no-wait", "--no-backup", "--yes", "update", "from-backup.rom"}).status,
+                  0);
+        Bytes part = ReadBytes(Path(c.before));
+        EXPECT_TRUE(std::equal(saved.begin(), saved.end(), part.begin()));
+        EXPECT_NE(saved, image);
+        if (c.profile == OneCard)
+            EXPECT_EQ(saved, ReadBytes(Path("was.rom")));
+        else
+            EXPECT_NE(saved, ReadBytes(Path("was.rom")));   // "save" read ROM 2
+    }
+}
+
+TEST_F(Qzflash, ABackupThatCannotBeMadeStopsTheUpdate)
+{
+    Image("new.rom", 0x0281, "04.28.21.00");
+    std::string one = Profile(OneCard, "one.profile");
+    ASSERT_EQ(Virtual(one, {"--yes", "save", "was.rom"}).status, 0);
+    Image("card.rom", 0x0281, "04.28.20.05.01");
+    Bytes part = ReadBytes(Path("card.rom"));
+    std::string blank = Profile("card 1:0 0x10DE:0x0281 bar0=0xE3000008\npart 29EE010 file=blank.rom\n", "blank.profile");
+    struct Case {
+        std::string profile;
+        bool stateIsAFile;
+        std::string says;
+    };
+    const Case cases[] = {
+        // The backup folder cannot be made.
+        {one, true, "the backup folder " + Path("state/qzflash/backups") + ": Not a directory"},
+        // The part holds no image to back up (an update gone wrong before).
+        {blank, false, "the card's ROM holds no image with a valid header to back up"},
+    };
+    for (const Case& c : cases) {
+        if (c.stateIsAFile)
+            WriteText("state", "a file where the folder would be");
+        else
+            unlink(Path("state").c_str());
+        Outcome run = Start({"--virtual", c.profile, "--no-wait", "--yes", "update", "new.rom"});
+        EXPECT_EQ(run.status, 1) << run.out;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("nothing was erased; --no-backup updates without a backup."), std::string::npos)
+            << run.err;
+        EXPECT_EQ(run.out.find("Erase BIOS"), std::string::npos) << run.out;
+        EXPECT_EQ(run.out.find("Confirm"), std::string::npos) << run.out;
+    }
+    EXPECT_EQ(ReadBytes(Path("card.rom")), part);
+    EXPECT_NE(access(Path("blank.rom").c_str(), F_OK), 0);
+    // Without a backup the update goes ahead.
+    unlink(Path("state").c_str());
+    EXPECT_EQ(Start({"--virtual", blank, "--no-wait", "--yes", "--no-backup", "update", "new.rom"}).status, 0);
+}
+
+TEST_F(Qzflash, CardsAreChosenByPciAddressAndListShowsTheirParts)
+{
+    std::string profile = Profile(ThreeCards);
+    struct Case {
+        const char* card;
+        int status;
+        const char* first;   // the first line of stdout
+    };
+    const Case cases[] = {
+        {"00:0a.0", 0, "This Chip  is NV28 (281)    Device : 281    Vender : 10DE"},
+        {"0000:01:00.0", 0, "This Chip  is NV34 (322)    Device : 322    Vender : 10DE"},
+        {"00:09.0", 0, "This Chip  is NV25 (253)    Device : 253    Vender : 10DE"},
+        {"05:00.0", 2, "<end>"},
+        {"0001:01:00.0", 2, "<end>"},
+    };
+    for (const Case& c : cases) {
+        Outcome run = Virtual(profile, {"--card", c.card, "info"});
+        EXPECT_EQ(run.status, c.status) << c.card << "\n" << run.err;
+        Lines got = SplitLines(run.out);
+        EXPECT_EQ(got.empty() ? "<end>" : got[0], c.first) << c.card;
+        if (c.status == 2) {
+            EXPECT_NE(run.err.find("there is no supported card at"), std::string::npos) << run.err;
+        }
+    }
+    Outcome run = Virtual(profile, {"-v", "list"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(SameLines(run.out, {
+                                       "0: NV32 (322) ,Vender ID=10DE ,Bus=1    0000:01:00.0",
+                                       "   flash part: ST M25P10 (20,10), 128 KiB, 128-byte pages, SPI",
+                                       "1: NV25 (253) ,Vender ID=10DE ,Bus=0    0000:00:09.0",
+                                       "   flash part: SST 29EE010 (BF,7), 128 KiB, 128-byte pages, parallel",
+                                       "2: NV28 (281) ,Vender ID=10DE ,Bus=0    0000:00:0a.0",
+                                       "   flash part: SST 39VF010 (BF,D5), 128 KiB, written byte by byte, parallel",
+                                   }));
+}
+
+// The timestamp every line of a log begins with.
+bool Stamped(const std::string& line)
+{
+    const char* shape = "dddd-dd-dd dd:dd:dd.dddZ ";
+    if (line.size() < strlen(shape))
+        return false;
+    for (size_t i = 0; shape[i]; ++i) {
+        if (shape[i] == 'd' ? !isdigit(static_cast<unsigned char>(line[i])) : line[i] != shape[i])
+            return false;
+    }
+    return true;
+}
+
+TEST_F(Qzflash, TheLogHoldsTheWholeRun)
+{
+    std::string profile = Profile(OneCard);
+    Image("new.rom", 0x0281, "04.28.21.00");
+    Outcome run = Start({"--virtual", profile, "--no-wait", "--no-backup", "--log", "run.log", "-v", "--progress=always",
+                         "update", "new.rom"},
+                        "y\n");
+    ASSERT_EQ(run.status, 0) << run.err;
+    Outcome second = Start({"--virtual", profile, "--no-wait", "--log=run.log", "info"});
+    ASSERT_EQ(second.status, 0);
+    Lines log = SplitLines(ReadAll(Path("run.log")));
+    ASSERT_FALSE(log.empty());
+    Lines out, kinds;
+    for (const std::string& line : log) {
+        ASSERT_TRUE(Stamped(line)) << line;
+        std::string entry = line.substr(25);
+        kinds.push_back(entry.substr(0, entry.find(':')));
+        if (entry.compare(0, 5, "out: ") == 0 && out.size() < SplitLines(run.out).size())
+            out.push_back(entry.substr(5));
+    }
+    // The transcript whole and in order, the question with its typed answer.
+    EXPECT_EQ(out, SplitLines(run.out));
+    std::string text = ReadAll(Path("run.log"));
+    for (const char* entry : {"start: qzflash " QZ_VERSION_TEXT ", pid ", "answer: y\n",
+                              "err: qzflash: card 0 at 0000:01:00.0, flash part SST 29EE010 (BF,7)",
+                              "err: qzflash: step erasing: ", "err: qzflash: step writing: ",
+                              "err: qzflash: step verifying: ", "err: qzflash: driver requests: 256 configuration, ",
+                              "exit status: 0\n",
+                              // Without -v the notes are the log's alone.
+                              "note: step reading: "})
+        EXPECT_NE(text.find(entry), std::string::npos) << entry << "\n" << text;
+    // -v told the steps on stderr as well; the bar stayed out of the log.
+    EXPECT_NE(run.err.find("qzflash: step writing: "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("Writing   ["), std::string::npos);
+    EXPECT_EQ(text.find("Writing   ["), std::string::npos);
+    // Two runs, appended.
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "start"), 2);
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "exit status"), 2);
+    EXPECT_EQ(kinds.back(), "exit status");
+}
+
+TEST_F(Qzflash, ExampleProfilesAreFoundByName)
+{
+    // Not here: the installed examples (the build tree holds them as an
+    // install does, beside the program's folder).
+    Outcome run = Start({"--virtual", "three-cards", "list"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(SplitLines(run.out).size(), 3u) << run.out;
+    run = Start({"--virtual", "dual-bios.profile", "--no-wait", "--yes", "restore"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("dual-bios.profile is an installed example: what the run wrote lasted for the run only"),
+              std::string::npos)
+        << run.err;
+    for (const char* kept : {"dual-bios-rom1.rom", "dual-bios-rom2.rom"})
+        EXPECT_NE(access((std::string(QZFLASH_EXAMPLES) + "/" + kept).c_str(), F_OK), 0) << kept;
+    // A file of that name here comes first.
+    Profile(OneCard, "three-cards.profile");
+    run = Start({"--virtual", "three-cards.profile", "list"});
+    EXPECT_EQ(SplitLines(run.out).size(), 1u) << run.out;
+    run = Start({"--virtual", "no-such", "list"});
+    EXPECT_EQ(run.status, 3);
+    EXPECT_NE(run.err.find("no-such"), std::string::npos) << run.err;
+}
+
+TEST_F(FakeCard, RealCardsByAddressWithTheirPartAndNoBackupOfAnEmptyPart)
+{
+    Image("new.rom", 0x0281, "04.28.21.00");
+    Outcome run = Start({"-v", "list"}, "", sysfs.c_str());
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(SameLines(run.out, {"0: NV28 (281) ,Vender ID=10DE ,Bus=1    0000:01:00.0",
+                                    "   flash part: SST 29EE010 (BF,7), 128 KiB, 128-byte pages, parallel"}));
+    EXPECT_EQ(ByteAt(0x1850), 0x01);
+    run = Start({"--card", "01:00.0", "info"}, "", sysfs.c_str());
+    EXPECT_EQ(run.status, 0) << run.err;
+    // The fake part holds no image: no backup, so no update, and the card
+    // is as it was.
+    run = Start({"--card", "01:00.0", "--yes", "update", "new.rom"}, "", sysfs.c_str());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("no image with a valid header to back up; nothing was erased"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.out.find("Erase BIOS"), std::string::npos);
+    EXPECT_EQ(ByteAt(0x1850), 0x01);
+    EXPECT_EQ(ByteAt(0x300000), 0xBF);
 }
 
 }  // namespace

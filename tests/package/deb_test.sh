@@ -30,9 +30,16 @@ done
 extra=$(cd "$root" && find . -type f | grep -vE '^\./usr/(bin/qzflash|share/(man/man1/qzflash\.1|qzflash/profiles/[^/]+|doc/qzflash/[^/]+))$' || true)
 [ -z "$extra" ] || fail "unexpected files: $extra"
 
+# The manual page made for the package's prefix.
+grep -q '/usr/share/qzflash/profiles' "$root/usr/share/man/man1/qzflash.1" || fail "the page's FILES is not /usr/share"
+! grep -q '/usr/local' "$root/usr/share/man/man1/qzflash.1" || fail "the page names /usr/local"
+
 # The installed program on the built-in virtual machine, from a folder of its own.
 out=$(cd "$scratch" && "$root/usr/bin/qzflash" --virtual list) || fail "qzflash --virtual list failed"
 lines=$(grep -c '^[0-9]:' <<<"$out" || true)
 [ "$lines" -eq 3 ] || fail "expected three cards, got: $out"
 "$root/usr/bin/qzflash" --version | grep -qx "qzflash $version" || fail "--version"
+# An example profile by its bare name, beside the program wherever it is.
+out=$(cd "$scratch" && "$root/usr/bin/qzflash" --virtual three-cards list) || fail "--virtual three-cards list failed"
+[ "$(grep -c '^[0-9]:' <<<"$out")" -eq 3 ] || fail "three-cards by name gave: $out"
 echo "deb_test: $(basename "$deb") installs and runs"
