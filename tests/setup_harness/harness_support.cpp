@@ -4,6 +4,7 @@
 
 std::string ProductExe;
 std::string DataFolder;
+std::string ShotFolder;
 std::string HarnessExe;
 HelperWindows Helpers = {nullptr, nullptr, 0};
 

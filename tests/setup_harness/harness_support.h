@@ -15,6 +15,8 @@
 // Where the program and its data files are (set by main from the command line).
 extern std::string ProductExe;
 extern std::string DataFolder;
+// Where screenshots go (--shots=), with a trailing backslash; empty: none.
+extern std::string ShotFolder;
 extern std::string HarnessExe;
 
 // Files.

@@ -143,29 +143,6 @@ bool ReadSkin(const std::string& path, std::vector<uint32_t>* pixels) {
   return true;
 }
 
-// With QZ_SETUP_SNAPSHOT set, the window as shown is kept there as a bitmap
-// file, for a person to look at.
-void SaveSnapshot(const std::vector<uint32_t>& pixels) {
-  const char* path = getenv("QZ_SETUP_SNAPSHOT");
-  if (!path || pixels.size() != 400u * 200u) return;
-  std::vector<uint8_t> file(54);
-  auto put32 = [&](size_t at, uint32_t value) {
-    for (int i = 0; i < 4; ++i) file[at + i] = uint8_t(value >> (8 * i));
-  };
-  file[0] = 'B';
-  file[1] = 'M';
-  put32(2, 54 + 400 * 200 * 4);
-  put32(10, 54);
-  put32(14, 40);
-  put32(18, 400);
-  put32(22, uint32_t(-200));  // top-down
-  file[26] = 1;
-  file[28] = 32;
-  for (uint32_t pixel : pixels)
-    for (int i = 0; i < 4; ++i) file.push_back(uint8_t(pixel >> (8 * i)));
-  WriteWholeFile(path, file);
-}
-
 int CountColour(const std::vector<uint32_t>& pixels, uint32_t colour) {
   int count = 0;
   for (uint32_t pixel : pixels) count += pixel == colour;
@@ -319,7 +296,8 @@ TEST_F(SetupRun, SkinShapesTheWindowAndOkInstallsTheDriver) {
   if (depth >= 24) {
     std::vector<uint32_t> shown = CaptureWindow(window);
     ASSERT_EQ(shown.size(), skin.size());
-    SaveSnapshot(shown);
+    // The skinned window as shown, for the README.
+    if (!ShotFolder.empty()) WritePng(ShotFolder + "setup.png", 400, 200, shown);
     int wrong = 0;
     for (int y = 0; y < 200; ++y)
       for (int x = 0; x < 400; ++x) {
@@ -580,15 +558,20 @@ TEST_F(SetupRun, RunningToolIsClosedBeforeTheWindowOpens) {
 int main(int argc, char** argv) {
   if (RunAsStub()) return 0;
   ::testing::InitGoogleTest(&argc, argv);
-  std::string product, data;
-  const HarnessOption options[] = {{"--product=", &product}, {"--data=", &data}};
-  if (!ReadHarnessOptions(argc, argv, options, 2) || product.empty() || data.empty()) {
-    fprintf(stderr, "usage: setup_harness --product=<QZSetup.exe> --data=<folder of its data files>\n");
+  std::string product, data, shots;
+  const HarnessOption options[] = {{"--product=", &product}, {"--data=", &data}, {"--shots=", &shots}};
+  if (!ReadHarnessOptions(argc, argv, options, 3) || product.empty() || data.empty()) {
+    fprintf(stderr, "usage: setup_harness --product=<QZSetup.exe> --data=<folder of its data files> [--shots=<folder>]\n");
     return 2;
   }
   ProductExe = ToWindowsPath(product);
   DataFolder = ToWindowsPath(data);
+  if (!shots.empty()) ShotFolder = ToWindowsPath(shots);
   if (DataFolder.back() != '\\') DataFolder += '\\';
+  if (!ShotFolder.empty()) {
+    if (ShotFolder.back() != '\\') ShotFolder += '\\';
+    CreateDirectoryA(ShotFolder.c_str(), nullptr);
+  }
   char self[MAX_PATH];
   HarnessExe.assign(self, GetModuleFileNameA(nullptr, self, sizeof self));
 
