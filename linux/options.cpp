@@ -44,6 +44,21 @@ const struct {
     {"demo", CmdDemo, false},
 };
 
+// The options that only set a flag.
+const struct {
+    int option;
+    bool Options::*flag;
+} FlagOptions[] = {
+    {'y', &Options::yes},
+    {'v', &Options::verbose},
+    {'A', &Options::autoMode},
+    {'a', &Options::autoMode},
+    {OptAcceptRestoreOffer, &Options::acceptRestoreOffer},
+    {OptForce, &Options::force},
+    {OptNoBackup, &Options::noBackup},
+    {OptNoWait, &Options::noWait},
+};
+
 const struct {
     const char* word;
     ConsoleProgressMode mode;
@@ -238,6 +253,15 @@ int ParseArguments(int argc, char** argv, Options* options, int* status)
         }
         if (seen)
             *seen = true;
+        bool flag = false;
+        for (const auto& entry : FlagOptions) {
+            if (entry.option == option) {
+                options->*entry.flag = true;
+                flag = true;
+            }
+        }
+        if (flag)
+            continue;
         switch (option) {
         case 'h':
             PrintHelp();
@@ -247,16 +271,6 @@ int ParseArguments(int argc, char** argv, Options* options, int* status)
             printf("qzflash %s\n", QZ_VERSION_TEXT);
             *status = ExitOk;
             return -1;
-        case 'y':
-            options->yes = true;
-            break;
-        case 'v':
-            options->verbose = true;
-            break;
-        case 'A':
-        case 'a':
-            options->autoMode = true;
-            break;
         case OptVirtual:
             options->virtualCard = true;
             options->profile = optarg;
@@ -270,18 +284,6 @@ int ParseArguments(int argc, char** argv, Options* options, int* status)
                 *status = UsageError("--card takes a card number from 0 to 7 or a PCI address BB:DD.F, not", optarg);
                 return -1;
             }
-            break;
-        case OptAcceptRestoreOffer:
-            options->acceptRestoreOffer = true;
-            break;
-        case OptForce:
-            options->force = true;
-            break;
-        case OptNoBackup:
-            options->noBackup = true;
-            break;
-        case OptNoWait:
-            options->noWait = true;
             break;
         case OptProgress:
             if (!ParseProgress(optarg, &options->progress)) {

@@ -154,14 +154,18 @@ protected:
     }
 };
 
-// Units the part had programmed at each progress draw.
+// Units the part had programmed at each progress draw, and the step the
+// engine said it was in (a front end names it).
 uint64_t ProgramsAtDraw[64];
+FlashPhaseKind PhaseAtDraw[64];
 uint32_t DrawsSeen;
 
 void NoteProgramsAtDraw(int32_t, int32_t)
 {
-    if (DrawsSeen < 64)
+    if (DrawsSeen < 64) {
         ProgramsAtDraw[DrawsSeen] = EnginePart()->programCount;
+        PhaseAtDraw[DrawsSeen] = FlashPhase;
+    }
     ++DrawsSeen;
 }
 
@@ -218,21 +222,11 @@ TEST_F(Flash, SuccessfulRunShowsItsLinesBoxesAndBar)
     EXPECT_GE(EngineMachine.now, 5000000000ull);
 }
 
-// The step the engine is in, at each of its draws: a front end names it.
-FlashPhaseKind PhaseAtDraw[64];
-
-void NotePhaseAtDraw(int32_t, int32_t)
-{
-    if (DrawsSeen < 64)
-        PhaseAtDraw[DrawsSeen] = FlashPhase;
-    ++DrawsSeen;
-}
-
 TEST_F(Flash, EachStepIsNamedWhileItRunsAndTheComparisonReportsItsProgress)
 {
     Attach("39VF512", 0xD4);
     DrawsSeen = 0;
-    RecordingProgressHook = NotePhaseAtDraw;
+    RecordingProgressHook = NoteProgramsAtDraw;
     ASSERT_TRUE(FlashImage());
     ASSERT_EQ(37u, DrawsSeen);
     for (uint32_t i = 0; i < DrawsSeen; ++i)
