@@ -197,7 +197,7 @@ bool ParseCardAddress(const char* text, CardAddress* address)
     char copy[16];
     if (strlen(text) >= sizeof copy)
         return false;
-    strcpy(copy, text);
+    snprintf(copy, sizeof copy, "%s", text);
     char* parts[4] = {copy, 0, 0, 0};
     int count = 1;
     for (char* c = copy; *c; ++c) {

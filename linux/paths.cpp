@@ -122,7 +122,7 @@ bool MakeFolders(const char* path)
         errno = ENAMETOOLONG;
         return false;
     }
-    strcpy(partial, path);
+    snprintf(partial, sizeof partial, "%s", path);
     for (char* c = partial + 1;; ++c) {
         if (*c != '/' && *c != 0)
             continue;

@@ -313,6 +313,9 @@ void LogSettleStep()
 void LogRequestTotals()
 {
     SettleStep(FlashPhaseNone);
+    // A run that reached no driver has none to tell.
+    if (Totals.config + Totals.reads + Totals.writes + Totals.other == 0)
+        return;
     LogNote("driver requests: %llu configuration, %llu memory reads, %llu memory writes",
             static_cast<unsigned long long>(Totals.config), static_cast<unsigned long long>(Totals.reads),
             static_cast<unsigned long long>(Totals.writes));
