@@ -35,7 +35,7 @@ Tee OutTee = {"out", STDOUT_FILENO, {}, 0};
 Tee ErrTee = {"err", STDERR_FILENO, {}, 0};
 FILE* SavedOut;
 FILE* SavedErr;
-FILE* SavedConsoleErr;
+FILE* SavedBarOut;
 
 // The driver requests of the run, and of the step being timed.
 struct Requests {
@@ -220,12 +220,12 @@ bool LogOpen(const char* path, int argc, char** argv)
     fflush(stderr);
     SavedOut = stdout;
     SavedErr = stderr;
-    SavedConsoleErr = ConsoleErr;
+    SavedBarOut = ConsoleBarOut;
     FILE* out = OpenTee(&OutTee);
     FILE* err = OpenTee(&ErrTee);
     if (out && err) {
         // The bar stays on the real stderr and out of the log.
-        ConsoleErr = stderr;
+        ConsoleBarOut = stderr;
         stdout = out;
         stderr = err;
     } else {
@@ -247,7 +247,7 @@ void LogClose(int status)
         fclose(stderr);
         stdout = SavedOut;
         stderr = SavedErr;
-        ConsoleErr = SavedConsoleErr;
+        ConsoleBarOut = SavedBarOut;
     }
     FlushTee(&OutTee);
     FlushTee(&ErrTee);

@@ -17,6 +17,7 @@ extern WindowHandle const ConsoleMainWindow;
 
 extern FILE* ConsoleOut;     // transcript: status lines, boxes, dialogs (stdout)
 extern FILE* ConsoleErr;     // progress bar (stderr)
+extern FILE* ConsoleBarOut;  // the bar alone, when it must go elsewhere than ConsoleErr (a log's tee)
 extern FILE* ConsoleIn;      // answers to questions (stdin)
 
 // ---- answers set by the front end ----

@@ -27,6 +27,8 @@ struct Bar {
 
 FILE* Err()
 {
+    if (ConsoleBarOut)
+        return ConsoleBarOut;
     return ConsoleErr ? ConsoleErr : stderr;
 }
 

@@ -13,6 +13,7 @@ WindowHandle const ConsoleMainWindow = reinterpret_cast<WindowHandle>(static_cas
 
 FILE* ConsoleOut;
 FILE* ConsoleErr;
+FILE* ConsoleBarOut;
 FILE* ConsoleIn;
 bool ConsoleAssumeYes;
 bool ConsoleTakeRestoreOffer;
