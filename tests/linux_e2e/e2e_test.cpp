@@ -1525,31 +1525,39 @@ TEST_F(Qzflash, ABackupThatCannotBeMadeStopsTheUpdate)
     struct Case {
         std::string profile;
         bool stateIsAFile;
+        rlim_t diskRoom;   // bytes a file may take; 0: no limit
         std::string says;
     };
     const Case cases[] = {
         // The backup folder cannot be made.
-        {one, true, "the backup folder " + Path("state/qzflash/backups") + ": Not a directory"},
+        {one, true, 0, "the backup folder " + Path("state/qzflash/backups") + ": Not a directory"},
+        // The disk takes no whole backup.
+        {one, false, 40000, "File too large"},
         // The part holds no image to back up (an update gone wrong before).
-        {blank, false, "the card's ROM holds no image with a valid header to back up"},
+        {blank, false, 0, "the card's ROM holds no image with a valid header to back up"},
     };
     for (const Case& c : cases) {
+        ASSERT_EQ(system(("rm -rf '" + Path("state") + "'").c_str()), 0);
         if (c.stateIsAFile)
             WriteText("state", "a file where the folder would be");
-        else
-            unlink(Path("state").c_str());
+        fileSizeLimit = c.diskRoom;
         Outcome run = Start({"--virtual", c.profile, "--no-wait", "--yes", "update", "new.rom"});
+        fileSizeLimit = 0;
         EXPECT_EQ(run.status, 1) << run.out;
         EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
         EXPECT_NE(run.err.find("nothing was erased; --no-backup updates without a backup."), std::string::npos)
             << run.err;
         EXPECT_EQ(run.out.find("Erase BIOS"), std::string::npos) << run.out;
         EXPECT_EQ(run.out.find("Confirm"), std::string::npos) << run.out;
+        // No part of a backup is left behind.
+        if (c.diskRoom != 0) {
+            std::string listing = "test -z \"$(ls -A '" + Path("state/qzflash/backups") + "')\"";
+            EXPECT_EQ(system(listing.c_str()), 0);
+        }
     }
     EXPECT_EQ(ReadBytes(Path("card.rom")), part);
     EXPECT_NE(access(Path("blank.rom").c_str(), F_OK), 0);
     // Without a backup the update goes ahead.
-    unlink(Path("state").c_str());
     EXPECT_EQ(Start({"--virtual", blank, "--no-wait", "--yes", "--no-backup", "update", "new.rom"}).status, 0);
 }
 
