@@ -41,8 +41,8 @@ uint32_t PartBytes(const FlashPartEntry* part)
 {
     unsigned kilo = 0, bits = 0;
     char k = 0, x = 0;
-    if (!part || !part->organisation ||
-        sscanf(part->organisation, "%u%c%c%u", &kilo, &k, &x, &bits) != 4 || k != 'K' || x != 'x')
+    if (!part || !part->organisation || sscanf(part->organisation, "%u%c%c%u", &kilo, &k, &x, &bits) != 4 || k != 'K' ||
+        x != 'x')
         return 0;
     return kilo * 1024u * bits / 8u;
 }
@@ -171,8 +171,7 @@ int ListCards(bool parts)
         char address[24];
         CardAddressText(i, address, sizeof address);
         const SysfsCard* real = RealCard(i);
-        printf("%d:%s    %s%s\n", i, line, address,
-               real && real->bootVga ? ", boot VGA (drives the console)" : "");
+        printf("%d:%s    %s%s\n", i, line, address, real && real->bootVga ? ", boot VGA (drives the console)" : "");
         if (parts) {
             char part[256];
             DescribePart(IdentifyCardPart(i), part, sizeof part);

@@ -22,11 +22,11 @@ int FindCardAt(const CardAddress& address);
 // What is known of a card's flash part.
 struct CardPart {
     bool known;
-    const char* why;        // when not known
+    const char* why;  // when not known
     uint8_t makerId, deviceId;
     const struct FlashPartEntry* part;
     uint32_t flashInterface;
-    uint32_t bytes;         // capacity by the part's organisation; 0: unknown
+    uint32_t bytes;  // capacity by the part's organisation; 0: unknown
 };
 
 // Identifies the flash part of card `index` as the start-up does, without its

@@ -88,8 +88,8 @@ int NoSupportedCard()
 
 // How much of the cards a run needs.
 enum StartMode {
-    StartLook,   // configuration space only: nothing locked, nothing mapped
-    StartWork,   // their registers: every card locked and mapped first
+    StartLook,  // configuration space only: nothing locked, nothing mapped
+    StartWork,  // their registers: every card locked and mapped first
 };
 
 // The virtual machine of the run: the profile found for --virtual (locked
@@ -217,7 +217,7 @@ int Outcome(const char* const* done, uint32_t declinedBefore)
 int Settle(int status)
 {
     if (status == ExitOk) {
-        FlashPartTouched = 0;   // verified, or never erased
+        FlashPartTouched = 0;  // verified, or never erased
         return status;
     }
     if (status == ExitFailed && FlashPartTouched) {
@@ -448,8 +448,7 @@ int ChooseCard(const Options& options)
         ConsoleCardChoice = FindCardAt(options.address);
         if (ConsoleCardChoice < 0) {
             fprintf(stderr, "qzflash: there is no supported card at %04x:%02x:%02x.%x (see \"qzflash list\").\n",
-                    options.address.domain, options.address.bus, options.address.slot & 31,
-                    options.address.slot >> 5);
+                    options.address.domain, options.address.bus, options.address.slot & 31, options.address.slot >> 5);
             return ExitUsage;
         }
     } else if (CardCount > 0 && ConsoleCardChoice >= CardCount) {

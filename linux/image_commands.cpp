@@ -21,7 +21,7 @@ struct CheckedImage {
     ImageFile file;
     uint64_t fileSize;
     uint32_t length;
-    char problem[160];   // why an update would refuse the header; empty when none
+    char problem[160];  // why an update would refuse the header; empty when none
 };
 
 // Reads `path` and judges its header as an update would.

@@ -17,8 +17,8 @@ enum BlockKind { Paragraph, Item, Step, Literal };
 
 struct Block {
     BlockKind kind;
-    std::string term;      // Item: "--card N"; Step: "3."
-    std::string summary;   // Item
+    std::string term;     // Item: "--card N"; Step: "3."
+    std::string summary;  // Item
     std::vector<std::string> lines;
 };
 
@@ -84,7 +84,7 @@ bool Parse(const char* source, Manual* manual)
     }
     fclose(file);
 
-    Block* open = nullptr;   // the block that further text lines extend
+    Block* open = nullptr;  // the block that further text lines extend
     for (size_t i = 0; i < lines.size(); ++i) {
         const std::string& line = lines[i];
         int number = static_cast<int>(i) + 1;
@@ -205,7 +205,7 @@ std::string RoffLine(const std::string& text)
 bool IsWordChar(char c)
 {
     return isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.' || c == ':' || c == '/' ||
-           c == '@' || c == '~' || c == '+' || c == '$';
+        c == '@' || c == '~' || c == '+' || c == '$';
 }
 
 // An item's term: words with a lower-case letter or a leading dash (what is
@@ -375,7 +375,7 @@ std::string HelpHeader(const Manual& manual)
            "// pieces around the examples folder the program finds when it runs.\n"
            "#pragma once\n\n"
            "const char HelpBeforeProfiles[] =\n    " +
-           CString(before) + ";\nconst char HelpAfterProfiles[] = " + CString(after) + ";\n";
+        CString(before) + ";\nconst char HelpAfterProfiles[] = " + CString(after) + ";\n";
 }
 
 bool WriteWhole(const char* path, const std::string& text)

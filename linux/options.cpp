@@ -242,9 +242,9 @@ int ParseArguments(int argc, char** argv, Options* options, int* status)
         // Options that take a value are given once: which of two was meant
         // is not for the program to guess.
         bool* seen = option == OptVirtual ? &seenVirtual
-                     : option == OptCard  ? &seenCard
-                     : option == OptProgress ? &seenProgress
-                                             : 0;
+            : option == OptCard           ? &seenCard
+            : option == OptProgress       ? &seenProgress
+                                          : 0;
         if (seen && *seen) {
             char name[40];
             snprintf(name, sizeof name, "--%s", index >= 0 ? LongOptions[index].name : "");

@@ -18,7 +18,7 @@ struct CardAddress {
     bool given;
     uint16_t domain;
     uint8_t bus;
-    uint8_t slot;   // the slot index of the card list: device | function << 5
+    uint8_t slot;  // the slot index of the card list: device | function << 5
 };
 
 enum { MaxCommands = 32 };
@@ -26,7 +26,7 @@ enum { MaxCommands = 32 };
 struct Options {
     bool virtualCard;
     const char* profile;
-    int card;                 // -1: none given (or given by address)
+    int card;  // -1: none given (or given by address)
     CardAddress address;
     bool yes;
     bool acceptRestoreOffer;

@@ -211,8 +211,8 @@ bool LogOpen(const char* path, int argc, char** argv)
         return false;
     }
     char start[2048];
-    int n = snprintf(start, sizeof start, "qzflash %s, pid %ld, uid %ld:", QZ_VERSION_TEXT,
-                     static_cast<long>(getpid()), static_cast<long>(geteuid()));
+    int n = snprintf(start, sizeof start, "qzflash %s, pid %ld, uid %ld:", QZ_VERSION_TEXT, static_cast<long>(getpid()),
+                     static_cast<long>(geteuid()));
     for (int i = 1; i < argc && n > 0 && static_cast<size_t>(n) < sizeof start; ++i)
         n += snprintf(start + n, sizeof start - n, " %s", argv[i]);
     LogLine("start", start, strlen(start));

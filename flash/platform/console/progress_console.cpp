@@ -16,7 +16,7 @@ namespace {
 enum { BarCells = 40 };
 
 struct Bar {
-    bool shown;            // on the screen: its line is not yet ended or cleared
+    bool shown;  // on the screen: its line is not yet ended or cleared
     FlashPhaseKind phase;
     uint32_t done;
     uint32_t total;
@@ -112,8 +112,7 @@ void Draw(uint32_t done, uint32_t total)
     char left[32];
     TimeLeft(left, sizeof left, nowNs);
     // The tail is cleared on a terminal: a shorter estimate leaves no digits.
-    fprintf(Err(), "\r%-9s [%s] %3u%%%s%s", PhaseName(phase), cells, percent, left,
-            IsTerminal(Err()) ? "\033[K" : "");
+    fprintf(Err(), "\r%-9s [%s] %3u%%%s%s", PhaseName(phase), cells, percent, left, IsTerminal(Err()) ? "\033[K" : "");
     fflush(Err());
     Now.shown = true;
 }
