@@ -67,7 +67,9 @@ bool EraseUntilBlank(uint32_t length)
                 return false;
             continue;
         }
-        if (CheckBlank(length))
+        // A busy serial part reads 0xFF through the ROM window: the blank
+        // check would pass an erase that has not finished.
+        if (SerialWaitErased(FlashInterface) && CheckBlank(length))
             return true;
         if (++blankAttempts >= MaxBlankAttempts)
             return false;

@@ -8,6 +8,12 @@ namespace {
 
 const uint32_t MaxStatusPolls = 1000;
 const int ProgramTries = 3;
+// How long the poll after a chip erase waits for the part: the slowest
+// listed serial part may take 6 s by its datasheet, and parts slow down as
+// they age. Sleeps between polls keep the processor free and are never
+// shorter than asked.
+const uint32_t EraseWaitMs = 10000;
+const uint32_t ErasePollSleepMs = 10;
 
 uint32_t ReadLines()
 {
@@ -220,16 +226,33 @@ void ReadSerialId(uint32_t flashInterface, uint8_t* makerId, uint8_t* deviceId)
     }
 }
 
+// One status read. The part shifts the status out on the falling edges as
+// identification does, so each bit is sampled before its pulse: sampled
+// after, bit 0 of the byte would be bit 7 of the status.
+static bool SpiReady()
+{
+    SerialSelect();
+    SerialSendByte(0x05);
+    uint8_t status = SerialReadByteSampleFirst();
+    SerialDeselect();
+    return (status & 1) == 0;
+}
+
+static bool Serial2Ready()
+{
+    SerialSelect();
+    SerialSendByte(0x9F);
+    uint8_t status = SerialReadByteClockFirst();
+    SerialDeselect();
+    return (status & 1) != 0;
+}
+
 void SpiWaitReady()
 {
     SerialPause();
     for (uint32_t poll = 0; poll < MaxStatusPolls; ++poll) {
         SerialPause();
-        SerialSelect();
-        SerialSendByte(0x05);
-        uint8_t status = SerialReadByteClockFirst();
-        SerialDeselect();
-        if ((status & 1) == 0)
+        if (SpiReady())
             break;
     }
     SerialDeselect();
@@ -262,6 +285,24 @@ static void SpiClearBlockProtection()
     SerialSendByte(0x01);
     SerialSendByte(0x00);
     SerialDeselect();
+}
+
+bool SerialWaitErased(uint32_t flashInterface)
+{
+    if (flashInterface != InterfaceSpi && flashInterface != InterfaceSerial2)
+        return true;
+    OpenRomAccess();
+    SerialBegin();
+    bool ready = false;
+    for (uint32_t waited = 0;; waited += ErasePollSleepMs) {
+        ready = flashInterface == InterfaceSpi ? SpiReady() : Serial2Ready();
+        if (ready || waited >= EraseWaitMs)
+            break;
+        PlatformSleep(ErasePollSleepMs);
+    }
+    SerialEnd();
+    CloseRomAccess();
+    return ready;
 }
 
 bool SpiChipErase(uint8_t makerId)

@@ -43,3 +43,8 @@ bool SpiProgram(uint32_t offset, const uint8_t* source, uint32_t index, uint32_t
 bool Serial2Program(uint32_t offset, const uint8_t* source, uint32_t index, uint32_t count);
 void SpiWaitReady();
 void Serial2WaitReady();
+// After a chip erase: polls the status of a serial part (any other interface
+// has nothing to poll) until the erase has finished, sleeping between polls,
+// for as long as the slowest listed part may take. Opens and closes ROM
+// access. False when the part is still busy.
+bool SerialWaitErased(uint32_t flashInterface);
