@@ -141,6 +141,136 @@ TEST_P(EveryMode, FlashesAFullImage)
 INSTANTIATE_TEST_SUITE_P(Modes, EveryMode, ::testing::ValuesIn(Modes),
                          [](const ::testing::TestParamInfo<Mode>& info) { return std::string(info.param.name); });
 
+// ---- serial parts on the real timing ----
+
+struct SerialCase {
+    const char* name;
+    const char* partName;
+    uint8_t deviceId;
+    uint32_t strap;
+    bool quick;
+};
+
+void PrintTo(const SerialCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+const SerialCase SerialCases[] = {
+    {"SpiPage128", "M25P10", 0x10, InterfaceSpi, false},
+    {"SpiPage256Atmel", "AT25F1024", 0x60, InterfaceSpi, false},
+    {"SpiPage256Pmc", "25LV010", 0x7C, InterfaceSpi, false},
+    {"SpiPage256Quick", "25LV010", 0x7C, InterfaceSpi, true},
+    {"SpiByte", "25VF010", 0x49, InterfaceSpi, false},
+    {"Serial2Page128", "29EE512", 0x5D, InterfaceSerial2, false},
+    {"Serial2Byte", "39VF512", 0xD4, InterfaceSerial2, false},
+};
+
+class SerialUnits : public ::testing::TestWithParam<SerialCase> {
+protected:
+    // Flashes `length` bytes; the driver requests the flash took.
+    uint64_t Flash(uint32_t length)
+    {
+        const SerialCase& c = GetParam();
+        EXPECT_TRUE(AttachEngineCard(c.partName, c.deviceId, c.strap));
+        EXPECT_TRUE(IdentifyEngineCard());
+        NtNot2000 = c.quick;
+        MakeTestImage(length, TestVendorId, TestDeviceId);
+        const uint64_t start = EngineMachine.requestCount;
+        EXPECT_TRUE(FlashImage()) << LastLine();
+        EXPECT_EQ(-1, FirstPartDifference());
+        return EngineMachine.requestCount - start;
+    }
+};
+
+// Each unit goes out once: a read-back that comes before the part has
+// finished (an unseen busy bit, a read before the deselect-and-wait or
+// before the lines are released) costs a second program command.
+TEST_P(SerialUnits, EachUnitIsSentOnce)
+{
+    Flash(4096);
+    const uint32_t unit = CurrentPart->pageSize;
+    EXPECT_EQ(4096u / unit, EnginePart()->programCommands);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, SerialUnits, ::testing::ValuesIn(SerialCases),
+                         [](const ::testing::TestParamInfo<SerialCase>& info) { return std::string(info.param.name); });
+
+// A set status-register write protect bit (bit 7) is not the busy bit: the
+// flash costs what it costs with a clear status.
+TEST(SerialStatus, WriteProtectBitDoesNotReadAsBusy)
+{
+    uint64_t requests[2] = {};
+    const uint8_t status[2] = {0x00, 0x80};
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(AttachEngineCard("M25P10", 0x10, InterfaceSpi));
+        VcPartSetStatusBits(EnginePart(), status[i]);
+        ASSERT_TRUE(IdentifyEngineCard());
+        MakeTestImage(4096, TestVendorId, TestDeviceId);
+        const uint64_t start = EngineMachine.requestCount;
+        ASSERT_TRUE(FlashImage()) << LastLine();
+        requests[i] = EngineMachine.requestCount - start;
+    }
+    EXPECT_EQ(requests[0], requests[1]);
+}
+
+// Serial chip erases that outlast the fixed erase wait, as slow or aged
+// parts do: the part is polled until ready before the blank check (a busy
+// part reads 0xFF like an erased one), and an erase that outlasts the poll
+// too counts as an attempt that did not leave the part blank.
+struct SlowErase {
+    const char* name;
+    const char* partName;
+    uint8_t deviceId;
+    uint32_t strap;
+    uint32_t eraseMs;
+    bool flashed;
+    int eraseAttempts;
+};
+
+void PrintTo(const SlowErase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+const SlowErase SlowErases[] = {
+    {"SpiTypical", "M25P10", 0x10, InterfaceSpi, 2000, true, 1},
+    {"SpiPastTheFixedWait", "M25P10", 0x10, InterfaceSpi, 9000, true, 1},
+    {"SpiTwiceTheMaximum", "M25P10", 0x10, InterfaceSpi, 12000, true, 1},
+    {"SpiPastThePoll", "M25P10", 0x10, InterfaceSpi, 20000, true, 2},
+    {"SpiPastBothAttempts", "M25P10", 0x10, InterfaceSpi, 40000, false, 2},
+    {"SpiAtmel", "AT25F1024", 0x60, InterfaceSpi, 12000, true, 1},
+    {"Serial2PastThePoll", "29EE512", 0x5D, InterfaceSerial2, 20000, true, 2},
+};
+
+class SlowSerialErase : public ::testing::TestWithParam<SlowErase> {};
+
+TEST_P(SlowSerialErase, IsWaitedForBeforeTheBlankCheck)
+{
+    const SlowErase& c = GetParam();
+    ASSERT_TRUE(AttachEngineCard(c.partName, c.deviceId, c.strap));
+    ASSERT_TRUE(IdentifyEngineCard());
+    EnginePart()->eraseMs = c.eraseMs;
+    memset(EnginePart()->data, 0x00, 0x100);
+    MakeTestImage(4096, TestVendorId, TestDeviceId);
+    EXPECT_EQ(c.flashed, FlashImage()) << LastLine();
+    int attempts = 0;
+    for (uint32_t i = 0; i < Recording.eraseCount; ++i)
+        attempts += Recording.erases[i].count == 7 ? 1 : 0;   // the erase bar, once per attempt
+    EXPECT_EQ(c.eraseAttempts, attempts);
+    if (c.flashed) {
+        EXPECT_EQ(-1, FirstPartDifference());
+        EXPECT_EQ("Flash OK!! ", LastLine());
+        ExpectCleanExit();
+    } else {
+        EXPECT_EQ(0u, EnginePart()->programCommands);
+        ExpectFlashFailed();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Parts, SlowSerialErase, ::testing::ValuesIn(SlowErases),
+                         [](const ::testing::TestParamInfo<SlowErase>& info) { return std::string(info.param.name); });
+
 // ---- the flash as the user sees it ----
 
 class Flash : public ::testing::Test {

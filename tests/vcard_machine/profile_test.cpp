@@ -60,6 +60,10 @@ TEST(ProfileErrors, NameTheFileTheLineAndTheFault)
     EXPECT_EQ(LoadError("card 1:0 0x10DE:0x0281 bar0=0xE0000000\npart 29EE010\npart-fault stuck-bit=5:0x10:1\n"),
               "bad.profile:3: bad stuck-bit \"5:0x10:1\" (OFFSET:MASK:VALUE, VALUE 0 or MASK)");
     EXPECT_EQ(LoadError("fail mem-peek\n").substr(0, 44), "bad.profile:1: unknown request kind \"mem-pee");
+    EXPECT_EQ(LoadError("card 1:0 0x10DE:0x0281 bar0=0xE0000000\npart 29EE010 erase-ms=3600001\n"),
+              "bad.profile:2: bad erase-ms \"3600001\" (a number up to 0x36EE80)");
+    EXPECT_EQ(LoadError("card 1:0 0x10DE:0x0281 bar0=0xE0000000\npart 29EE010 program-us=-1\n"),
+              "bad.profile:2: bad program-us \"-1\" (a number up to 0x989680)");
     EXPECT_EQ(LoadError("card 1:0 0x10DE:0x0281 bar0=0xE0000000\npart 29EE010 image=4.28\n"),
               "bad.profile:2: bad image version \"4.28\" (like 04.28.20.05 or 04.28.20.05.01)");
 }
@@ -106,8 +110,8 @@ TEST_F(VcardTest, ProfileBuildsDevicesCardsPartsAndFaults)
                             "part-fault erase-never-finishes data-in-stuck=low dead-byte=0x10\n"
                             "card-fault rom-switch-stuck=1\n"
                             "card 0:4 0x10DE:0x0253 bar0=0xE4000000 dual=rom2\n"
-                            "part 29EE010\n"
-                            "part 39VF010\n"
+                            "part 29EE010 program-us=25000\n"
+                            "part 39VF010 erase-ms=0x1000\n"
                             "part-fault stuck-bit=0x100:0x80:0\n"
                             "card-fault dual-bios-stops-after=3\n"
                             "fail mem-write address=0xE3001850 skip=2 count=1\n"
@@ -136,6 +140,11 @@ TEST_F(VcardTest, ProfileBuildsDevicesCardsPartsAndFaults)
     EXPECT_TRUE(dual.bootedFromRom2);
     EXPECT_EQ(dual.partCount, 2);
     EXPECT_STREQ(VcPartTypeName(dual.parts[1].type), "39VF010");
+    // Times: the profile's where it gives them, the catalogue's otherwise.
+    EXPECT_EQ(dual.parts[0].programUs, 25000u);
+    EXPECT_EQ(dual.parts[0].eraseMs, dual.parts[0].type->eraseMs);
+    EXPECT_EQ(dual.parts[1].eraseMs, 0x1000u);
+    EXPECT_EQ(dual.parts[1].programUs, dual.parts[1].type->programUs);
     EXPECT_TRUE(dual.parts[1].faults.stuckBitEnabled);
     EXPECT_EQ(dual.parts[1].faults.stuckBitMask, 0x80);
     EXPECT_TRUE(dual.faults.dualBiosStopsFollowing);

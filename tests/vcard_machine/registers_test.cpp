@@ -1,5 +1,7 @@
 // The card's registers and ROM aperture as the flash utility sees them
 // through the accessors.
+#include <string>
+
 #include "hw/hw.h"
 #include "tests/support/vcard_fixture.h"
 #include "vcard/host/vcard_host.h"
@@ -76,9 +78,10 @@ TEST_F(RegisterTest, SerialLineRegisterReadsItsLinesAndThePartsDataIn)
     EXPECT_EQ(ReadReg32(0x1204) & 0x0F, 0x03u);
     EXPECT_EQ(ReadReg32(0x1204) & ~0x1Fu, 0u);
 
-    // Shift out the read-status command (0x05) with chip select low, then
-    // clock in the status byte: a fresh M25P10 is ready, bit 0 clear, so the
-    // data-in bit of the last clock is 0.
+    // With the ROM access switch open, shift out the read-status command
+    // (0x05) with chip select low, then clock in the status byte, sampling
+    // before each pulse: a fresh M25P10 has a status of 0.
+    WriteReg8(0x1850, 0);
     uint32_t lines = 0x01;   // enabled, selected, clock low
     WriteReg32(0x1204, lines);
     for (int bit = 7; bit >= 0; --bit) {
@@ -89,11 +92,11 @@ TEST_F(RegisterTest, SerialLineRegisterReadsItsLinesAndThePartsDataIn)
     }
     uint32_t status = 0;
     for (int bit = 7; bit >= 0; --bit) {
+        status = status << 1 | ((ReadReg32(0x1204) >> 4) & 1);
         WriteReg32(0x1204, lines | 0x04);
         WriteReg32(0x1204, lines);
-        status = status << 1 | ((ReadReg32(0x1204) >> 4) & 1);
     }
-    EXPECT_EQ(status & 1, 0u);
+    EXPECT_EQ(status, 0u);
     WriteReg32(0x1204, 0x02);
     EXPECT_EQ(ReadReg32(0x1204) & 0x0F, 0x02u);
 }
@@ -109,6 +112,86 @@ TEST_F(RegisterTest, OtherOffsetsReadZeroAndIgnoreWrites)
         EXPECT_EQ(ReadReg32(offset), 0u) << std::hex << offset;
     }
 }
+
+// Serial parts of both command sets behind the card's gates: the serial
+// lines reach the part only through an open ROM access switch, the aperture
+// shows no array data while the program drives the lines, and a busy part
+// reads 0xFF for as long as its profile's time.
+struct SerialCard {
+    const char* profile;
+    uint8_t erase[6];    // write enable, if any, goes out first
+    int eraseLength;
+    bool writeEnable;
+};
+
+class SerialGates : public RegisterTest, public ::testing::WithParamInterface<SerialCard> {
+protected:
+    // One command in one selection, shifted out through the line register.
+    void Send(const uint8_t* bytes, int length)
+    {
+        WriteReg32(0x1204, 0x03);   // enabled, deselected
+        WriteReg32(0x1204, 0x01);   // selected
+        for (int i = 0; i < length; ++i) {
+            for (int bit = 7; bit >= 0; --bit) {
+                uint32_t out = (bytes[i] >> bit) & 1 ? 0x08 : 0;
+                WriteReg32(0x1204, 0x01 | out);
+                WriteReg32(0x1204, 0x05 | out);
+                WriteReg32(0x1204, 0x01 | out);
+            }
+        }
+        WriteReg32(0x1204, 0x03);
+        WriteReg32(0x1204, 0x02);   // released
+    }
+    void Erase()
+    {
+        const SerialCard& c = GetParam();
+        const uint8_t writeEnable = 0x06;
+        if (c.writeEnable)
+            Send(&writeEnable, 1);
+        Send(c.erase, c.eraseLength);
+    }
+};
+
+TEST_P(SerialGates, CommandsNeedTheSwitchOpenAndBusyPartsReadErased)
+{
+    Open(GetParam().profile);
+    Erase();   // switch closed: the part never sees it
+    EXPECT_EQ(Part().eraseCount, 0u);
+    EXPECT_EQ(Part().data[0], 0x55);
+
+    WriteReg8(0x1850, 0);
+    EXPECT_EQ(ReadRom8(0), 0x55u);
+    WriteReg32(0x1204, 0x03);   // the program takes the lines
+    EXPECT_EQ(ReadRom8(0), 0x00u);
+    EXPECT_EQ(ReadRom8(1), 0x00u);
+    WriteReg32(0x1204, 0x02);
+    EXPECT_EQ(ReadRom8(1), 0xAAu);
+
+    Erase();
+    EXPECT_EQ(Part().eraseCount, 1u);
+    const VcTime erased = machine->now;   // a request after the erase began
+    VcAdvance(machine, 29990000000ull);
+    EXPECT_TRUE(VcPartBusy(&Part(), machine->now));
+    EXPECT_EQ(ReadRom8(0), 0xFFu);
+    EXPECT_EQ(ReadReg32(0x1204) & 0x10, 0x10u);   // released line floats high
+    VcAdvance(machine, erased + 30000000000ull - machine->now);
+    EXPECT_FALSE(VcPartBusy(&Part(), machine->now));
+    EXPECT_EQ(ReadRom8(0), 0xFFu);
+}
+
+const SerialCard SerialCards[] = {
+    {"card 1:0 0x10DE:0x0281 bar0=0xE0000000 interface=spi\n"
+     "part M25P10 image=04.28.20.05 erase-ms=30000\n",
+     {0xC7}, 1, true},
+    {"card 1:0 0x10DE:0x0281 bar0=0xE0000000 interface=serial2\n"
+     "part 29EE010 image=04.28.20.05 erase-ms=30000\n",
+     {0x60, 0x00, 0x00, 0x00, 0xD0, 0x00}, 6, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Sets, SerialGates, ::testing::ValuesIn(SerialCards),
+                         [](const ::testing::TestParamInfo<SerialCard>& info) {
+                             return std::string(info.param.writeEnable ? "Spi" : "Serial2");
+                         });
 
 TEST_F(RegisterTest, StuckRomSwitchKeepsItsValue)
 {

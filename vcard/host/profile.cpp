@@ -25,6 +25,10 @@ enum {
     MaxTokens = 16,
     MaxProfileBytes = 1 << 20,
     PathSize = sizeof(VcFlashPart::file),
+    // Part times a profile may set: far past any datasheet maximum, short of
+    // what would overflow the part's clock.
+    MaxEraseMs = 3600000,
+    MaxProgramUs = 10000000,
 };
 
 // Which file a path names: device and inode of one that exists, and the
@@ -386,8 +390,8 @@ bool PartLine(Parser& p, const Tokens& t)
     int slots = card.dualBiosBoard ? 2 : 1;
     if (card.partCount >= slots)
         return Fail(p, "too many parts for this card (%d)", slots);
-    uint32_t code = 0, status = 0, imageSize = 0;
-    bool haveStatus = false;
+    uint32_t code = 0, status = 0, imageSize = 0, eraseMs = 0, programUs = 0;
+    bool haveStatus = false, haveEraseMs = false, haveProgramUs = false;
     const char* file = 0;
     const char* version = 0;
     for (int i = 2; i < t.count; ++i) {
@@ -409,6 +413,14 @@ bool PartLine(Parser& p, const Tokens& t)
             if (!Number(p, "status", v, 0xFF, &status))
                 return false;
             haveStatus = true;
+        } else if ((v = Option(w, "erase-ms"))) {
+            if (!Number(p, "erase-ms", v, MaxEraseMs, &eraseMs))
+                return false;
+            haveEraseMs = true;
+        } else if ((v = Option(w, "program-us"))) {
+            if (!Number(p, "program-us", v, MaxProgramUs, &programUs))
+                return false;
+            haveProgramUs = true;
         } else {
             return Fail(p, "unknown part option \"%s\"", w);
         }
@@ -427,6 +439,10 @@ bool PartLine(Parser& p, const Tokens& t)
     VcFlashPart* part = &card.parts[index];
     if (haveStatus)
         VcPartSetStatusBits(part, static_cast<uint8_t>(status));
+    if (haveEraseMs)
+        part->eraseMs = eraseMs;
+    if (haveProgramUs)
+        part->programUs = programUs;
     if (file && (!JoinPath(p, file, part->file) || !CheckPartFile(p, part->file)))
         return false;
     bool found = false;

@@ -6,27 +6,48 @@
 // page program cycle), chip erase (ms), identification entry/exit delay (µs),
 // byte-load time-out (µs, page-write parts), SPI chip-erase opcodes, flags.
 //
-// Times are datasheet typical values where known, otherwise realistic values
-// for the family:
-//  - SST 29EE (5 V): page write 5 ms, chip erase 20 ms; 29LE/VE (low voltage)
-//    page write 10 ms. Identification access time 10 µs. Byte-load time-out
-//    200 µs. Software data protection enabled when shipped.
-//  - SST 39VF: byte 14 µs, chip erase 70 ms; 39SF010: byte 20 µs, 100 ms.
-//  - SST 45VF / 25VF serial: byte program 20 µs, chip erase 100 ms; the block
-//    protection bits power up set. The 45VF010 is taken to answer like 25VF.
-//  - Atmel 29C (5 V): page write 10 ms, chip erase 20 ms, byte-load time-out
-//    150 µs; 29LV/BV (3 V): page write 20 ms. Shipped without data protection.
-//  - Atmel 49F / 49BV/LV: byte 50 µs, chip erase 3 s.
-//  - Atmel AT25F1024: 256-byte page 2.5 ms, chip erase 2 s.
-//  - AMD 29LV: decode A10-A0, byte 9 µs, chip erase 1.5 s.
-//  - MX 29F001: byte 7 µs, chip erase 3 s.
-//  - ST M29W512B: decode A10-A0, byte 10 µs, chip erase 1 s.
-//  - ST M25P05 / M25P10: 128-byte page 1.4 ms, bulk erase 1 s / 2 s.
-//  - Winbond W29EE512 / W29C011A: page write 5 ms, chip erase 50 ms,
-//    identification delay 10 µs, byte-load time-out 200 µs.
-//  - Winbond W39L: byte 35 µs, chip erase 100 ms.
-//  - PMC 39LV: byte 10 µs, chip erase 60 ms; PMC 25LV: 256-byte page 1.5 ms,
-//    chip erase 100 ms.
+// The model runs each part at the times of its row: datasheet typical
+// values, or the maximum where that is what the family's sheet states. A
+// profile may set others per part (erase-ms=, program-us=), up to and beyond
+// the maxima. The datasheet times, typical / maximum ("e": an estimate for
+// the family, not read off the part's own sheet):
+//
+//   part                program (byte, or page cycle)   chip erase       model
+//   29EE512, 29EE010    page 5 / 10 ms                  20 / 20 ms e     5 ms, 20 ms
+//   29LE/VE512, 010     page 10 e / 10 ms               20 / 20 ms e     10 ms, 20 ms
+//   39VF512, 39VF010    byte 14 / 20 us                 70 / 100 ms      14 us, 70 ms
+//   39SF010             byte 14 / 20 us                 70 / 100 ms      20 us, 100 ms (maxima)
+//   45VF010             byte 14 / 20 us e               70 / 100 ms e    20 us, 100 ms (maxima)
+//   25VF512, 25VF010    byte 14 / 20 us                 70 / 100 ms      20 us, 100 ms (maxima)
+//   29C512, 29C010A     page 5 e / 10 ms                10 e / 20 ms     10 ms, 20 ms
+//   29LV512, 29LV/BV010A page 10 e / 20 ms              10 e / 20 ms     20 ms, 20 ms
+//   49F512 .. 49BV/LV010 byte 30 e / 50 us e            3 e / 10 s e     50 us, 3 s
+//   AT25F1024 (both)    page 2.5 e / 5 ms e             2 e / 4 s e      2.5 ms, 2 s
+//   29LV010, 29LV001T/B byte 9 / 300 us e               1.5 e / 30 s e   9 us, 1.5 s
+//   29F001T/B           byte 7 e / 200 us e             3 e / 20 s e     7 us, 3 s
+//   M29W512B            byte 10 / 200 us e              1 e / 10 s e     10 us, 1 s
+//   M25P05              page 1.4 e / 5 ms e             1 e / 3 s e      1.4 ms, 1 s
+//   M25P10              page 1.4 / 5 ms e               2.5 / 6 s e      1.4 ms, 2 s
+//                       (typical times from the sheet of its successor,
+//                       the M25P10-A: 1.7 to 2.5 s bulk erase by revision)
+//   W29EE512, W29C011A  page 5 e / 10 ms e              50 e / 50 ms e   5 ms, 50 ms
+//   W39L010, W39L512    byte 35 e / 50 us e             100 e / 200 ms e 35 us, 100 ms
+//   39LV512, 39LV010    byte 10 e / 40 us e             60 e / 100 ms e  10 us, 60 ms
+//   25LV512, 25LV010    page 1.5 e / 5 ms e             100 e / 250 ms e 1.5 ms, 100 ms
+//
+// The slowest serial chip erase is thus the M25P10's 6 s; the flash engine
+// polls a serial part for longer than that after its erase.
+//
+// Family notes:
+//  - SST 29EE/LE/VE: identification access time 10 us, byte-load time-out
+//    200 us, software data protection enabled when shipped.
+//  - SST 45VF / 25VF serial: the block protection bits power up set. The
+//    45VF010 is taken to answer like 25VF.
+//  - Atmel 29C/29LV: byte-load time-out 150 us, shipped without data
+//    protection.
+//  - AMD 29LV and ST M29W512B decode A10-A0 in command cycles.
+//  - Winbond W29EE512 / W29C011A: identification delay 10 us, byte-load
+//    time-out 200 us.
 #include "vcard/model/flash_part.h"
 
 namespace {

@@ -102,6 +102,8 @@ void VcPartInitOnBus(VcFlashPart* part, const VcPartType* type, VcPartBus bus) {
     if (!type) return;
     part->size = VcPartTypeSize(type);
     part->bus = bus == VcBusSerial2 ? VcBusSerial2 : type->bus;
+    part->programUs = type->programUs;
+    part->eraseMs = type->eraseMs;
     part->sdpEnabled = (type->flags & VcFlagSdpAtPowerUp) != 0;
     part->statusBits = (type->flags & VcFlagProtectAtPowerUp) ? 0x0C : 0;
     part->serialLines = LineDeselect;
@@ -167,8 +169,11 @@ uint8_t VcPartRead(VcFlashPart* part, uint32_t offset, VcTime now) {
     if (!part->type || part->size == 0) return 0xFF;
     VcPartSettle(part, now);
     if (part->bus == VcBusParallel) return VcParallelRead(part, offset, now);
-    // The card fetches serial contents with read commands; a busy part does
-    // not answer them and the undriven line reads as ones.
+    // The card fetches serial contents with read commands. A busy part
+    // ignores them and leaves its output undriven, and the card's pull-up
+    // reads ones: a busy serial part reads 0xFF through the ROM window, the
+    // same as an erased one (what real cards show, and the harder case for a
+    // blank check).
     if (VcPartBusy(part, now)) return 0xFF;
     return VcPartCell(part, offset);
 }

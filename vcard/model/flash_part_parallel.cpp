@@ -74,7 +74,7 @@ void VcPartStartPageWrite(VcFlashPart* part, VcTime from) {
         VcPartReplaceCell(part, part->pageBase + i, part->pageMask[i] ? part->pageData[i] : 0xFF);
     part->pageLoading = false;
     part->pageLoaded = 0;
-    VcPartStartBusy(part, VcBusyProgram, from, (uint64_t)part->type->programUs * 1000u);
+    VcPartStartBusy(part, VcBusyProgram, from, (uint64_t)part->programUs * 1000u);
 }
 
 uint8_t VcParallelRead(VcFlashPart* part, uint32_t offset, VcTime now) {
@@ -141,7 +141,7 @@ void VcParallelWrite(VcFlashPart* part, uint32_t offset, uint8_t value, VcTime n
         if (!at5555) break;
         if (value == 0x10) {
             VcPartEraseAll(part);
-            VcPartStartBusy(part, VcBusyErase, now, (uint64_t)part->type->eraseMs * 1000000u);
+            VcPartStartBusy(part, VcBusyErase, now, (uint64_t)part->eraseMs * 1000000u);
         } else if (value == 0x20 && IsPagePart(part)) {
             part->sdpEnabled = false;
         }
@@ -149,7 +149,7 @@ void VcParallelWrite(VcFlashPart* part, uint32_t offset, uint8_t value, VcTime n
     case StateProgram:
         VcPartProgramCell(part, offset, value);
         part->pollByte = value;
-        VcPartStartBusy(part, VcBusyProgram, now, (uint64_t)part->type->programUs * 1000u);
+        VcPartStartBusy(part, VcBusyProgram, now, (uint64_t)part->programUs * 1000u);
         break;
     }
 

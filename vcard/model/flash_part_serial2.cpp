@@ -18,6 +18,7 @@ void VcSerial2Byte(VcFlashPart* part, uint8_t value, VcTime now) {
     const uint32_t n = part->byteCount;
     if (n == 0) {
         part->command = value;
+        if (value == 0x10) ++part->programCommands;
         bool known = value == 0x90 || value == 0x60 || value == 0x10 || value == 0x9F;
         if (!known || (VcPartBusy(part, now) && value != 0x9F)) part->commandIgnored = true;
         if (value == 0x9F && !part->commandIgnored) part->responding = true;
@@ -65,13 +66,13 @@ void VcSerial2Deselect(VcFlashPart* part, VcTime now) {
     if (part->commandIgnored || part->bitCount % 8 != 0) return;
     if (part->command == 0x60 && part->byteCount == 6) {
         VcPartEraseAll(part);
-        VcPartStartBusy(part, VcBusyErase, now, (uint64_t)part->type->eraseMs * 1000000u);
+        VcPartStartBusy(part, VcBusyErase, now, (uint64_t)part->eraseMs * 1000000u);
     } else if (part->command == 0x10 && part->dataCount > 0 && part->holding && part->heldByte == 0x00) {
         uint32_t base = part->address & ~(Serial2Page - 1);
         for (uint32_t col = 0; col < Serial2Page; ++col)
             if (part->pageMask[col]) VcPartProgramCell(part, base + col, part->pageData[col]);
         // Byte-program types take their byte time per byte.
-        uint64_t us = part->type->pageSize > 1 ? part->type->programUs : (uint64_t)part->type->programUs * part->dataCount;
+        uint64_t us = part->type->pageSize > 1 ? part->programUs : (uint64_t)part->programUs * part->dataCount;
         VcPartStartBusy(part, VcBusyProgram, now, us * 1000u);
     }
 }

@@ -55,6 +55,7 @@ void VcSpiByte(VcFlashPart* part, uint8_t value, VcTime now) {
     const uint32_t n = part->byteCount;
     if (n == 0) {
         part->command = value;
+        if (value == 0x02) ++part->programCommands;
         if ((VcPartBusy(part, now) && value != 0x05) || !Knows(part->type, value)) {
             part->commandIgnored = true;
             return;
@@ -129,12 +130,12 @@ void VcSpiDeselect(VcFlashPart* part, VcTime now) {
                 uint32_t base = part->address & ~(page - 1);
                 for (uint32_t col = 0; col < page; ++col)
                     if (part->pageMask[col]) VcPartProgramCell(part, base + col, part->pageData[col]);
-                VcPartStartBusy(part, VcBusyProgram, now, (uint64_t)part->type->programUs * 1000u);
+                VcPartStartBusy(part, VcBusyProgram, now, (uint64_t)part->programUs * 1000u);
             }
         } else if ((op == 0xC7 || op == 0x60 || op == 0x62) && n == 1) {
             if (part->writeEnabled && !Protected(part)) {
                 VcPartEraseAll(part);
-                VcPartStartBusy(part, VcBusyErase, now, (uint64_t)part->type->eraseMs * 1000000u);
+                VcPartStartBusy(part, VcBusyErase, now, (uint64_t)part->eraseMs * 1000000u);
             }
         }
     }

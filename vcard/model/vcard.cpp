@@ -3,15 +3,20 @@
 //
 // Card registers (offsets in the 16 MiB register window):
 //   0x1850   ROM access switch, a byte. Reads back what was written; 1 at
-//            power-up. While it holds 0 the ROM aperture reaches the selected
-//            flash part; while it holds anything else the aperture is
-//            disconnected: reads return 0xFF (the undriven data bus) and
-//            writes are ignored, so a command cycle sent with the switch
-//            closed never reaches the part.
+//            power-up. While it holds 0 the ROM aperture and the serial
+//            lines reach the selected flash part; while it holds anything
+//            else both are disconnected: aperture reads return 0xFF (the
+//            undriven data bus), aperture writes are ignored, and the part
+//            sees its serial lines released (deselected, clock low), so a
+//            command sent with the switch closed never reaches the part.
 //   0x101000 Straps: bits 29..30 give the flash interface. Read-only.
 //   0x1204   Serial line register: bits 0..3 (enable, deselect, clock, data
 //            out) read back as written; bit 4 is the data-in line from the
-//            selected part. Every write hands bits 0..3 to the part.
+//            selected part. Every write hands bits 0..3 to the part. While
+//            enable is set the program owns the part's lines and the card's
+//            own ROM reader is shut out: aperture reads answer 0x00, never
+//            array data (our choice of value: the reader's data latch, which
+//            taking the lines clears; 0xFF would look like an erased part).
 //   0x200    Settle register: reads a fixed value, writes are ignored.
 //   0x60081C Dual-BIOS GPIO register (model below).
 //   0x300000 ROM aperture, 128 KiB. Only the part's own address lines are
@@ -51,6 +56,7 @@ enum : uint32_t {
     DualNetPin = 0x00004000,
     DualSensePin = 0x00000400,
     AnyAddress = 0xFFFFFFFFu,
+    SerialEnableLine = 0x01,
 };
 
 // Little-endian words in byte buffers. Every request goes through these, so
@@ -128,6 +134,19 @@ uint8_t RomSwitch(const VcCard* card)
     return card->faults.romSwitchStuck ? card->faults.romSwitchStuckValue : card->romSwitch;
 }
 
+// The serial lines as the selected part sees them: passed on only while the
+// ROM access switch is open, released otherwise.
+void PassSerialLines(VcMachine* machine, VcCard* card)
+{
+    VcFlashPart* part = VcSelectedPart(card);
+    if (!part || !part->type)
+        return;
+    uint32_t lines = card->serialLine;
+    if (RomSwitch(card) != 0)
+        lines &= ~SerialEnableLine;
+    VcPartSerialLines(part, lines, machine->now);
+}
+
 // An aligned register word, outside the ROM aperture.
 uint32_t RegRead32(VcMachine* machine, VcCard* card, uint32_t offset)
 {
@@ -156,16 +175,15 @@ void RegWrite32(VcMachine* machine, VcCard* card, uint32_t offset, uint32_t valu
 {
     switch (offset) {
     case VcRegRomSwitch:
-        if ((laneMask & 0xFF) && !card->faults.romSwitchStuck)
+        if ((laneMask & 0xFF) && !card->faults.romSwitchStuck) {
             card->romSwitch = static_cast<uint8_t>(value);
+            PassSerialLines(machine, card);
+        }
         break;
-    case VcRegSerialLine: {
+    case VcRegSerialLine:
         card->serialLine = ((card->serialLine & ~laneMask) | (value & laneMask)) & 0x0F;
-        VcFlashPart* part = VcSelectedPart(card);
-        if (part && part->type)
-            VcPartSerialLines(part, card->serialLine, machine->now);
+        PassSerialLines(machine, card);
         break;
-    }
     case VcRegDualBios:
         DualBiosWrite(card, value, laneMask);
         break;
@@ -185,6 +203,8 @@ uint8_t ReadByte(VcMachine* machine, VcCard* card, uint32_t offset)
         VcFlashPart* part = VcSelectedPart(card);
         if (RomSwitch(card) != 0 || !part || !part->type || part->size == 0)
             return 0xFF;
+        if (card->serialLine & SerialEnableLine)
+            return 0x00;
         return VcPartRead(part, (offset - VcRomAperture) % part->size, machine->now);
     }
     uint32_t word = RegRead32(machine, card, offset & ~3u);
