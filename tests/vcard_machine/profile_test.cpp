@@ -102,6 +102,29 @@ TEST_F(VcardTest, AFailedLoadLeavesTheMachineAsItWas)
     EXPECT_EQ(machine->cards[0].windowBase, 0xE0000000u);
 }
 
+TEST_F(VcardTest, ALoadKeepsNothingOfTheMachineBefore)
+{
+    // Machines are cleared and copied without the unused flash contents:
+    // what a later, smaller profile builds must still show nothing of an
+    // earlier one.
+    ASSERT_TRUE(LoadMachine("card 1:0 0x10DE:0x0281 bar0=0xE0000000\npart 29EE010 image=04.28.20.05\n"
+                            "part-fault stuck-bit=0x10:0x80:0\ncard-fault rom-switch-stuck=1\n"
+                            "card 1:1 0x10DE:0x0281 bar0=0xE1000000 interface=spi\npart M25P10 erase-ms=9000\n"
+                            "fail any\n"));
+    machine->cards[1].parts[0].data[0x1FFFF] = 0x00;
+    ASSERT_TRUE(LoadMachine("card 1:0 0x10DE:0x0281 bar0=0xE0000000\npart 39VF512\n"));
+    ASSERT_EQ(machine->cardCount, 1);
+    const VcFlashPart& part = machine->cards[0].parts[0];
+    EXPECT_STREQ(VcPartTypeName(part.type), "39VF512");
+    for (uint32_t i = 0; i < part.size; ++i)
+        ASSERT_EQ(part.data[i], 0xFF) << i;
+    EXPECT_FALSE(part.faults.stuckBitEnabled);
+    EXPECT_FALSE(machine->cards[0].faults.romSwitchStuck);
+    EXPECT_EQ(machine->cards[1].partCount, 0);
+    EXPECT_EQ(machine->cards[1].parts[0].type, nullptr);
+    EXPECT_EQ(machine->faultRulesInUse, 0);
+}
+
 TEST_F(VcardTest, ProfileBuildsDevicesCardsPartsAndFaults)
 {
     ASSERT_TRUE(LoadMachine("device 0:0 0x8086:0x2570 class=0x060000 # host bridge\n"

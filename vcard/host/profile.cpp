@@ -703,8 +703,9 @@ bool LoadText(const char* text, const char* name, const char* folder, const File
     if (error && errorSize)
         error[0] = 0;
     // One staging machine for the life of the program: a fresh one each time
-    // would map and fault in its megabytes on every parse. Cleared whole, so
-    // nothing of an earlier parse shows through.
+    // would map and fault in its megabytes on every parse. Cleared but for
+    // flash contents, which fitting a part writes as far as the part reaches,
+    // so nothing of an earlier parse shows through; copied the same way.
     static VcMachine* staging = VcNewMachine();
     if (!staging)
         return Fail(p, "out of memory");
@@ -712,7 +713,7 @@ bool LoadText(const char* text, const char* name, const char* folder, const File
     p.machine = staging;
     bool ok = ParseAll(p, text);
     if (ok)
-        memcpy(machine, p.machine, sizeof *machine);
+        VcCopyMachine(machine, p.machine);
     return ok;
 }
 
@@ -734,12 +735,20 @@ bool VcLoadProfile(const char* path, VcMachine* machine, char* error, size_t err
     FILE* f = fopen(path, "rb");
     if (!f)
         return Fail(p, "cannot open the profile");
-    char* text = static_cast<char*>(malloc(MaxProfileBytes + 1));
+    // A buffer of the file's size (one byte more shows a file that grew),
+    // not of the largest profile allowed.
+    long size = fseek(f, 0, SEEK_END) == 0 ? ftell(f) : -1;
+    if (size < 0 || fseek(f, 0, SEEK_SET) != 0) {
+        fclose(f);
+        return Fail(p, "cannot read the profile");
+    }
+    size_t room = static_cast<size_t>(size) < MaxProfileBytes ? static_cast<size_t>(size) + 1 : MaxProfileBytes + 1;
+    char* text = static_cast<char*>(malloc(room + 1));
     if (!text) {
         fclose(f);
         return Fail(p, "out of memory");
     }
-    size_t n = fread(text, 1, MaxProfileBytes + 1, f);
+    size_t n = fread(text, 1, room, f);
     fclose(f);
     if (n > MaxProfileBytes) {
         free(text);

@@ -97,7 +97,9 @@ void VcPartInit(VcFlashPart* part, const VcPartType* type) {
 }
 
 void VcPartInitOnBus(VcFlashPart* part, const VcPartType* type, VcPartBus bus) {
-    memset(part, 0, sizeof(*part));
+    // The contents array is written only as far as the part reaches, and
+    // nothing reads past that: a small part leaves the rest untouched.
+    memset(part, 0, offsetof(VcFlashPart, data));
     part->type = type;
     if (!type) return;
     part->size = VcPartTypeSize(type);
@@ -108,7 +110,7 @@ void VcPartInitOnBus(VcFlashPart* part, const VcPartType* type, VcPartBus bus) {
     part->statusBits = (type->flags & VcFlagProtectAtPowerUp) ? 0x0C : 0;
     part->serialLines = LineDeselect;
     part->dataOut = true;
-    memset(part->data, 0xFF, sizeof(part->data));
+    memset(part->data, 0xFF, part->size);
 }
 
 void VcPartSetStatusBits(VcFlashPart* part, uint8_t bits) { part->statusBits = (uint8_t)(bits & 0x9C); }

@@ -368,13 +368,55 @@ inline __attribute__((always_inline)) bool MemAccess(VcMachine* machine, bool wr
     return Finish(machine, code, address, value, logSize, true);
 }
 
+// Clears a card but for its parts' contents arrays: fitting a part writes
+// its contents as far as the part reaches, and nothing reads past them.
+void ClearCard(VcCard* card)
+{
+    memset(card, 0, offsetof(VcCard, parts));
+    for (int i = 0; i < VcMaxPartsPerCard; ++i)
+        memset(&card->parts[i], 0, offsetof(VcFlashPart, data));
+    memset(reinterpret_cast<char*>(card) + offsetof(VcCard, faults), 0, sizeof *card - offsetof(VcCard, faults));
+}
+
 }  // namespace
 
 // ---- set-up ----
 
 void VcReset(VcMachine* machine)
 {
-    memset(machine, 0, sizeof *machine);
+    memset(machine, 0, offsetof(VcMachine, cards));
+    for (int c = 0; c < VcMaxCards; ++c)
+        ClearCard(&machine->cards[c]);
+    memset(reinterpret_cast<char*>(machine) + offsetof(VcMachine, cardCount), 0,
+           offsetof(VcMachine, log) - offsetof(VcMachine, cardCount));
+    memset(reinterpret_cast<char*>(machine) + offsetof(VcMachine, faults), 0,
+           sizeof *machine - offsetof(VcMachine, faults));
+}
+
+void VcCopyMachine(VcMachine* to, const VcMachine* from)
+{
+    memcpy(to, from, offsetof(VcMachine, cards));
+    for (int c = 0; c < VcMaxCards; ++c) {
+        VcCard& card = to->cards[c];
+        const VcCard& source = from->cards[c];
+        memcpy(&card, &source, offsetof(VcCard, parts));
+        for (int i = 0; i < VcMaxPartsPerCard; ++i) {
+            memcpy(&card.parts[i], &source.parts[i], offsetof(VcFlashPart, data));
+            if (source.parts[i].type)
+                memcpy(card.parts[i].data, source.parts[i].data, source.parts[i].size);
+        }
+        memcpy(reinterpret_cast<char*>(&card) + offsetof(VcCard, faults),
+               reinterpret_cast<const char*>(&source) + offsetof(VcCard, faults),
+               sizeof card - offsetof(VcCard, faults));
+    }
+    memcpy(reinterpret_cast<char*>(to) + offsetof(VcMachine, cardCount),
+           reinterpret_cast<const char*>(from) + offsetof(VcMachine, cardCount),
+           offsetof(VcMachine, log) - offsetof(VcMachine, cardCount));
+    uint32_t entries = from->logCount < VcLogCapacity ? from->logCount : static_cast<uint32_t>(VcLogCapacity);
+    memcpy(to->log, from->log, entries * sizeof from->log[0]);
+    memcpy(reinterpret_cast<char*>(to) + offsetof(VcMachine, faults),
+           reinterpret_cast<const char*>(from) + offsetof(VcMachine, faults),
+           sizeof *to - offsetof(VcMachine, faults));
 }
 
 int VcAddDevice(VcMachine* machine, uint8_t bus, uint8_t slot, uint16_t vendorId, uint16_t deviceId,
@@ -409,7 +451,7 @@ int VcAddCard(VcMachine* machine, int device, uint32_t strapInterface, bool dual
         return -1;
     int index = machine->cardCount++;
     VcCard& card = machine->cards[index];
-    memset(&card, 0, sizeof card);
+    ClearCard(&card);
     card.device = device;
     card.windowBase = Load32(machine->devices[device].config + 0x10) & 0xFF000000u;
     card.romSwitch = 1;

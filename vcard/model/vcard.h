@@ -135,8 +135,14 @@ struct VcMachine {
     uint32_t vxdCloses;
 };
 
-// Clears the machine: no devices, time 0, no faults.
+// Clears the machine: no devices, time 0, no faults. The flash contents
+// arrays and the log entries are left as they are (a machine is megabytes,
+// most of it contents that a small machine never uses): fitting a part
+// writes its contents, and entries past logCount are never read.
 void VcReset(VcMachine* machine);
+// Copies a machine: all of it but the contents beyond each fitted part's
+// size and the log entries not written.
+void VcCopyMachine(VcMachine* to, const VcMachine* from);
 
 // Set-up (used by the host layer and by tests). Return -1 when full.
 int VcAddDevice(VcMachine* machine, uint8_t bus, uint8_t slot, uint16_t vendorId, uint16_t deviceId,
