@@ -1,0 +1,308 @@
+#!/usr/bin/env python3
+"""Mutation score of the native tests.
+
+Applies one small source mutation at a time to a sample of sites in
+flash/engine, flash/app, flash/hw and vcard/model (comparison and logic
+operators flipped, a negation dropped, an integer constant moved by one, a
+call statement removed, return true and false swapped), rebuilds a copy of
+the native tree in a build folder of its own, runs the native tests and
+prints each mutant's fate and the score:
+
+    killed      a test failed (or timed out)
+    survived    every test passed
+    equivalent  survived, and listed below as behaving like the original
+    no build    the mutant does not compile (left out of the score)
+
+score = killed / (killed + survived), equivalents left out.
+
+The sample is drawn with a fixed seed, in equal shares from the four
+folders, so two runs of the same sources give the same mutants. The
+repository's own files are never written: the sources are copied into
+BUILD/src and mutated there.
+
+Exit status: 0 when the score reaches --min-score, 1 when it does not or
+when the unmutated tests fail or nothing could be run, 2 on a bad argument.
+
+A developer tool; CI does not run it (an hour or so for 60 mutants on two
+cores).
+"""
+import argparse
+import json
+import os
+import random
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+FOLDERS = ['flash/engine', 'flash/app', 'flash/hw', 'vcard/model']
+
+# Mutants that cannot change behaviour, by file, original line (stripped) and
+# mutation, with the reason. Kept short: a survivor that is not listed here
+# counts against the score until a test kills it.
+EQUIVALENT = {
+}
+
+KEYWORDS = {'return', 'if', 'while', 'for', 'switch', 'case', 'delete', 'sizeof', 'else', 'do',
+            'static_assert', 'new', 'throw', 'goto', 'using', 'typedef'}
+COMPARISON = {'==': '!=', '!=': '==', '<': '>=', '>=': '<', '>': '<=', '<=': '>'}
+
+
+def mask_code(lines):
+    """Each line with comments, string and character literals blanked out
+    (same length), and preprocessor lines blanked whole."""
+    masked = []
+    in_block = False
+    for line in lines:
+        out = list(line)
+        i = 0
+        n = len(line)
+        if not in_block and line.lstrip().startswith('#'):
+            masked.append(' ' * n)
+            continue
+        while i < n:
+            if in_block:
+                end = line.find('*/', i)
+                stop = n if end < 0 else end + 2
+                for k in range(i, stop):
+                    out[k] = ' '
+                in_block = end < 0
+                i = stop
+                continue
+            c = line[i]
+            if line.startswith('//', i):
+                for k in range(i, n):
+                    out[k] = ' '
+                break
+            if line.startswith('/*', i):
+                in_block = True
+                continue
+            if c in '"\'':
+                k = i + 1
+                while k < n and line[k] != c:
+                    k += 2 if line[k] == '\\' else 1
+                for j in range(i, min(k + 1, n)):
+                    out[j] = ' '
+                i = k + 1
+                continue
+            i += 1
+        masked.append(''.join(out))
+    return masked
+
+
+def balanced(text):
+    depth = 0
+    for c in text:
+        depth += c == '('
+        depth -= c == ')'
+        if depth < 0:
+            return False
+    return depth == 0
+
+
+def sites_in(path):
+    """Every mutation site of one file: (line index, start, end, replacement, description, kind)."""
+    with open(os.path.join(ROOT, path), encoding='utf-8') as f:
+        lines = f.read().split('\n')
+    masked = mask_code(lines)
+    found = []
+    for no, code in enumerate(masked):
+        # Rows of constant tables are data, checked by the tables' own tests
+        # row by row; their numbers are left alone.
+        if not code.strip() or re.match(r'^\s*\{.*\},?\s*$', code):
+            continue
+        for m in re.finditer(r'(?<=\s)(==|!=|<=|>=|<|>)(?=\s)', code):
+            op = m.group(1)
+            found.append((no, m.start(1), m.end(1), COMPARISON[op], "'%s' -> '%s' at %d" % (op, COMPARISON[op], m.start(1) + 1), 'comparison'))
+        for m in re.finditer(r'(?<=\s)(&&|\|\|)(?=\s)', code):
+            op = m.group(1)
+            other = '||' if op == '&&' else '&&'
+            found.append((no, m.start(1), m.end(1), other, "'%s' -> '%s' at %d" % (op, other, m.start(1) + 1), 'logic'))
+        for m in re.finditer(r'!(?=[A-Za-z_(])', code):
+            found.append((no, m.start(), m.end(), '', "'!' dropped at %d" % (m.start() + 1), 'logic'))
+        for m in re.finditer(r'\breturn (true|false);', code):
+            other = 'false' if m.group(1) == 'true' else 'true'
+            found.append((no, m.start(1), m.end(1), other, 'return %s -> %s' % (m.group(1), other), 'return'))
+        for m in re.finditer(r'(?<![\w.])(0[xX][0-9A-Fa-f]+|\d+)([uUlL]*)(?![\w.])', code):
+            text = m.group(1)
+            value = int(text, 16) if text[:2].lower() == '0x' else int(text)
+            for delta in (1, -1):
+                if value + delta < 0:
+                    continue
+                new = ('0x%X' % (value + delta)) if text[:2].lower() == '0x' else str(value + delta)
+                found.append((no, m.start(1), m.end(1), new, '%s -> %s at %d' % (text, new, m.start(1) + 1), 'constant'))
+        call = re.match(r'^(\s*)((?:[A-Za-z_]\w*(?:::|\.|->))*([A-Za-z_]\w*)\s*\(.*\)\s*;)\s*$', code)
+        if call and call.group(3) not in KEYWORDS and call.group(2).split('(')[0].strip() not in KEYWORDS \
+                and balanced(call.group(2)):
+            found.append((no, call.start(2), call.end(2), ';', 'call removed', 'call'))
+    return lines, found
+
+
+def source_files(folder):
+    out = []
+    for name in sorted(os.listdir(os.path.join(ROOT, folder))):
+        if name.endswith('.cpp'):
+            out.append(folder + '/' + name)
+    return out
+
+
+def sample(seed, count):
+    rng = random.Random(seed)
+    chosen = []
+    share = [count // len(FOLDERS) + (1 if i < count % len(FOLDERS) else 0) for i in range(len(FOLDERS))]
+    # Each folder's share goes round the kinds of mutation in turn, so that
+    # the many constants do not crowd out the operators and calls.
+    for folder, want in zip(FOLDERS, share):
+        kinds = {}
+        for path in source_files(folder):
+            lines, found = sites_in(path)
+            for site in found:
+                kinds.setdefault(site[5], []).append((path, lines, site))
+        groups = [kinds[k] for k in sorted(kinds)]
+        for group in groups:
+            rng.shuffle(group)
+        taken = 0
+        while taken < want and any(groups):
+            for group in groups:
+                if group and taken < want:
+                    chosen.append(group.pop())
+                    taken += 1
+    return chosen
+
+
+def run(cmd, cwd=None, timeout=None):
+    try:
+        return subprocess.run(cmd, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              timeout=timeout).returncode
+    except subprocess.TimeoutExpired:
+        return 'timeout'
+
+
+def write_whole(path, text):
+    tmp = path + '.mutate-tmp'
+    with open(tmp, 'w', encoding='utf-8') as f:
+        f.write(text)
+        f.flush()
+        os.fsync(f.fileno())
+    os.replace(tmp, path)
+
+
+def sync_sources(src):
+    """Copies the repository's files into src, rewriting only those that
+    differ so that the build stays incremental."""
+    top = subprocess.run(['git', 'rev-parse', '--show-toplevel'], cwd=ROOT, capture_output=True, text=True)
+    git = subprocess.run(['git', 'ls-files', '--cached', '--others', '--exclude-standard'], cwd=ROOT,
+                         capture_output=True, text=True)
+    if top.returncode == 0 and os.path.realpath(top.stdout.strip()) == os.path.realpath(ROOT):
+        listed = git.stdout.split('\n')
+    else:   # an exported tree: everything but build folders
+        listed = []
+        for folder, dirs, files in os.walk(ROOT):
+            dirs[:] = [d for d in dirs if d not in ('build', '.git')]
+            listed += [os.path.relpath(os.path.join(folder, f), ROOT) for f in files]
+    for rel in filter(None, listed):
+        origin = os.path.join(ROOT, rel)
+        if not os.path.isfile(origin):
+            continue
+        target = os.path.join(src, rel)
+        with open(origin, 'rb') as f:
+            data = f.read()
+        if os.path.isfile(target):
+            with open(target, 'rb') as f:
+                if f.read() == data:
+                    continue
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        shutil.copy2(origin, target)
+
+
+def main():
+    parser = argparse.ArgumentParser(description='Mutation score of the native tests.')
+    parser.add_argument('--seed', type=int, default=16)
+    parser.add_argument('--count', type=int, default=60, help='mutants to try (default 60)')
+    parser.add_argument('--build', default=os.path.join(ROOT, 'build', 'mutate'), help='scratch folder')
+    parser.add_argument('--jobs', type=int, default=2)
+    parser.add_argument('--timeout', type=int, default=900, help='seconds for one test run')
+    parser.add_argument('--min-score', type=float, default=90.0, help='percent (default 90)')
+    parser.add_argument('--list', action='store_true', help='print the sampled mutants and stop')
+    parser.add_argument('--only', type=int, action='append', default=[], help='run only mutant N (repeatable)')
+    args = parser.parse_args()
+    if args.count < 1 or args.jobs < 1 or args.timeout < 1 or not 0 <= args.min_score <= 100:
+        parser.error('--count, --jobs and --timeout must be positive, --min-score 0..100')
+
+    mutants = sample(args.seed, args.count)
+    if any(n < 1 or n > len(mutants) for n in args.only):
+        parser.error('--only takes a mutant number from 1 to %d' % len(mutants))
+
+    def describe(index, path, lines, site):
+        no, start, end, _, what, _ = site
+        return '%3d  %s:%d  %s   | %s' % (index, path, no + 1, what, lines[no].strip())
+
+    if args.list:
+        for i, (path, lines, site) in enumerate(mutants, 1):
+            print(describe(i, path, lines, site))
+        return 0
+
+    src = os.path.join(os.path.abspath(args.build), 'src')
+    tree = os.path.join(os.path.abspath(args.build), 'build')
+    os.makedirs(src, exist_ok=True)
+    sync_sources(src)
+    if run(['cmake', '-S', src, '-B', tree, '-G', 'Ninja', '-DQZ_WERROR=OFF']) != 0:
+        print('mutate: cannot configure %s' % tree, file=sys.stderr)
+        return 1
+    build = ['cmake', '--build', tree, '-j', str(args.jobs)]
+    tests = ['ctest', '--test-dir', tree, '-j', str(args.jobs), '--stop-on-failure', '--timeout', '300']
+    if run(build) != 0 or run(tests, timeout=args.timeout) != 0:
+        print('mutate: the unmutated tree does not build or its tests fail; nothing to measure', file=sys.stderr)
+        return 1
+
+    fates = {'killed': 0, 'survived': 0, 'equivalent': 0, 'no build': 0}
+    survivors = []
+    started = time.time()
+    for i, (path, lines, site) in enumerate(mutants, 1):
+        if args.only and i not in args.only:
+            continue
+        no, start, end, replacement, what, _ = site
+        mutated = list(lines)
+        mutated[no] = lines[no][:start] + replacement + lines[no][end:]
+        target = os.path.join(src, path)
+        original = '\n'.join(lines)
+        write_whole(target, '\n'.join(mutated))
+        try:
+            if run(build) != 0:
+                fate = 'no build'
+            else:
+                result = run(tests, timeout=args.timeout)
+                if result != 0:
+                    fate = 'killed'
+                elif (path, lines[no].strip(), what) in EQUIVALENT:
+                    fate = 'equivalent'
+                else:
+                    fate = 'survived'
+        finally:
+            write_whole(target, original)
+        fates[fate] += 1
+        if fate in ('survived', 'equivalent'):
+            survivors.append((i, path, lines, site, fate))
+        print('%-10s %s' % (fate, describe(i, path, lines, site)), flush=True)
+    run(build)
+
+    scored = fates['killed'] + fates['survived']
+    if scored == 0:
+        print('mutate: no mutant built and ran; no score', file=sys.stderr)
+        return 1
+    score = 100.0 * fates['killed'] / scored
+    print()
+    print('seed %d, %d mutants: %d killed, %d survived, %d equivalent, %d did not build (%.0f min)' %
+          (args.seed, sum(fates.values()), fates['killed'], fates['survived'], fates['equivalent'],
+           fates['no build'], (time.time() - started) / 60))
+    print('score: %d of %d = %.1f%%' % (fates['killed'], scored, score))
+    for i, path, lines, site, fate in survivors:
+        reason = EQUIVALENT.get((path, lines[site[0]].strip(), site[4]), 'no test catches it')
+        print('  %s: %s\n      %s' % (fate, describe(i, path, lines, site), reason))
+    return 0 if score >= args.min_score else 1
+
+
+if __name__ == '__main__':
+    sys.exit(main())
