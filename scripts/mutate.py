@@ -39,11 +39,26 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 FOLDERS = ['flash/engine', 'flash/app', 'flash/hw', 'vcard/model']
 
-# Mutants that cannot change behaviour, by file, original line (stripped) and
-# mutation, with the reason. Kept short: a survivor that is not listed here
-# counts against the score until a test kills it.
+# Mutants that cannot change behaviour, with the reason, by file, the line
+# before the mutated one, the mutated line (both stripped) and the mutation.
+# Kept short: a survivor that is not listed here counts against the score
+# until a test kills it.
 EQUIVALENT = {
+    ('flash/engine/serial.cpp', 'CloseRomAccess();', 'return true;', 'return true -> false'):
+        'the chip erases report success whatever happens; EraseFlash ignores the result',
+    ('vcard/model/vcard.cpp', 'const uint8_t* b = static_cast<const uint8_t*>(input);',
+     'bus = static_cast<uint32_t>(b[0] | b[1] << 8);', '8 -> 9 at 52'):
+        'any high byte gives a bus above 3 either way, and such requests are refused',
+    ('vcard/model/vcard.cpp', 'const uint8_t* b = static_cast<const uint8_t*>(input);',
+     'bus = static_cast<uint32_t>(b[0] | b[1] << 8);', '8 -> 7 at 52'):
+        'any high byte gives a bus above 3 either way, and such requests are refused',
 }
+
+
+def equivalence(path, lines, no, what):
+    before = next((lines[k].strip() for k in range(no - 1, -1, -1) if lines[k].strip()), '')
+    return EQUIVALENT.get((path, before, lines[no].strip(), what))
+
 
 KEYWORDS = {'return', 'if', 'while', 'for', 'switch', 'case', 'delete', 'sizeof', 'else', 'do',
             'static_assert', 'new', 'throw', 'goto', 'using', 'typedef'}
@@ -276,7 +291,7 @@ def main():
                 result = run(tests, timeout=args.timeout)
                 if result != 0:
                     fate = 'killed'
-                elif (path, lines[no].strip(), what) in EQUIVALENT:
+                elif equivalence(path, lines, no, what):
                     fate = 'equivalent'
                 else:
                     fate = 'survived'
@@ -299,7 +314,7 @@ def main():
            fates['no build'], (time.time() - started) / 60))
     print('score: %d of %d = %.1f%%' % (fates['killed'], scored, score))
     for i, path, lines, site, fate in survivors:
-        reason = EQUIVALENT.get((path, lines[site[0]].strip(), site[4]), 'no test catches it')
+        reason = equivalence(path, lines, site[0], site[4]) or 'no test catches it'
         print('  %s: %s\n      %s' % (fate, describe(i, path, lines, site), reason))
     return 0 if score >= args.min_score else 1
 

@@ -562,6 +562,8 @@ TEST_F(Flash, VerifyAndReadBackOfTheRom)
     EnginePart()->data[1] = 0x00;
     EXPECT_FALSE(VerifyRom(ImageBuffer));
     EXPECT_EQ("ROM file size isn't the same!!", LastLine());
+    ImageLength = 0;
+    EXPECT_FALSE(VerifyRom(ImageBuffer));
     EXPECT_FALSE(ReadRomImage(SpareImageBuffer));
     EXPECT_EQ(1, EngineCard()->romSwitch);
 

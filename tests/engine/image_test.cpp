@@ -127,6 +127,14 @@ TEST_F(ImageChecks, IdsAgainstTheSelectedCard)
     ImageLength = 0x1C7;
     EXPECT_FALSE(CheckImageIds());
     EXPECT_EQ("Device ID ( 0) Vendor ID (0)  mismatch....", LastLine());
+
+    // An image too short for the pointer at 0x18 has no ids at all.
+    uint16_t vendor = 1;
+    uint16_t device = 1;
+    EXPECT_FALSE(ImagePciIds(ImageBuffer, 0x19, &vendor, &device));
+    EXPECT_EQ(0, vendor + device);
+    EXPECT_TRUE(ImagePciIds(ImageBuffer, 0x1C8, &vendor, &device));
+    EXPECT_EQ(0x0250, device);
 }
 
 TEST_F(ImageChecks, VersionText)

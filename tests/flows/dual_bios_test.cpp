@@ -1,6 +1,7 @@
 // Detection of a board booted from its second BIOS and the ROM switch.
 #include "app/dual_bios.h"
 #include "flow_fixture.h"
+#include "hw/driver_requests.h"
 #include "hw/hw.h"
 
 namespace {
@@ -46,6 +47,16 @@ TEST_F(DualBiosBoard, BoardSwitchedToRom1IsNotDetected)
     ASSERT_TRUE(Open("card 1:0 0x10DE:0x0253 bar0=0xE4000000 dual=rom1\n"
                      "part 39VF010 image=04.25.00.28\npart 39VF010 image=04.25.00.31\n"));
     EXPECT_FALSE(DualBiosProbe());
+}
+
+TEST_F(DualBiosBoard, EachReadBackOfTheProbeCounts)
+{
+    // Only the read-back after the second write (0x12) fails, reading 0:
+    // the board answered the first write as a dual-BIOS board, not this one.
+    ASSERT_TRUE(Open(DualBiosProfile));
+    ASSERT_TRUE(VcAddFaultRule(machine, IOCTL_MEM_READ, Card()->windowBase + DualBiosRegister, 3, 1));
+    EXPECT_FALSE(DualBiosProbe());
+    EXPECT_TRUE(DualBiosProbe());
 }
 
 TEST_F(DualBiosBoard, FailedDetectionLeavesTheBootedRomInTheWindow)

@@ -180,6 +180,7 @@ TEST_F(VcardTest, DirectPathWithoutTheMappingDriverEmptiesTheTable)
     machine->vxdOpenFails = true;
     EXPECT_FALSE(OpenVirtualHardware(AccessDirect));
     EXPECT_EQ(CardCount, 0);
+    EXPECT_FALSE(ScanPciBios());
 }
 
 TEST_F(VcardTest, DirectPathKeepsACardWhoseWindowCannotBeMapped)

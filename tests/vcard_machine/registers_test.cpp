@@ -193,6 +193,23 @@ INSTANTIATE_TEST_SUITE_P(Sets, SerialGates, ::testing::ValuesIn(SerialCards),
                              return std::string(info.param.writeEnable ? "Spi" : "Serial2");
                          });
 
+TEST_F(RegisterTest, SetUpRefusesWhatDoesNotFitAndAShortWindowGetsNoRom)
+{
+    Open("card 1:0 0x10DE:0x0281 bar0=0xE0000000\npart 29EE010 image=04.28.20.05\n");
+    const VcPartType* type = VcFindPartType("39VF010", 0);
+    struct { int card, index; const VcPartType* type; } refused[] = {
+        {-1, 0, type}, {1, 0, type}, {0, -1, type}, {0, VcMaxPartsPerCard, type}, {0, 0, nullptr},
+    };
+    for (const auto& r : refused)
+        EXPECT_FALSE(VcFitPart(machine, r.card, r.index, r.type)) << r.card << " " << r.index;
+    EXPECT_STREQ(VcPartTypeName(Part().type), "29EE010");
+
+    // A window too small for the ROM aperture gets the registers only.
+    static uint8_t window[VcRegStraps + 4];
+    VcFillDirectWindow(&machine->cards[0], window, sizeof window);
+    EXPECT_EQ(window[VcRegRomSwitch], 1);
+}
+
 TEST_F(RegisterTest, StuckRomSwitchKeepsItsValue)
 {
     Open("card 1:0 0x10DE:0x0281 bar0=0xE0000000\npart 29EE010 image=04.28.20.05\n"

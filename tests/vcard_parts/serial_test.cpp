@@ -71,6 +71,31 @@ TEST_P(SpiRow, IdentifiesWithTheHostSequence) {
     EXPECT_TRUE(VcPartSerialDataIn(&g_part, host.now));   // released line floats high
 }
 
+// The part moves its output on clock edges only: the data line changing
+// while the clock stays low is no edge.
+TEST_P(SpiRow, DataLineChangesBetweenClocksAreNoEdges) {
+    std::vector<uint8_t> command = type->family == VcFamilySpiAtmel ? std::vector<uint8_t>{0x15}
+                                                                   : std::vector<uint8_t>{0xAB, 0, 0, 0};
+    uint8_t plain[2];
+    SerialCommand(&host, command.data(), (int)command.size(), plain, 2, true);
+    SerialBegin(&host);
+    SerialSelect(&host);
+    for (uint8_t b : command) SerialSendByte(&host, b);
+    uint8_t toggled[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        for (int bit = 0; bit < 8; ++bit) {
+            host.lines ^= 0x08;
+            VcPartSerialLines(&g_part, host.lines, host.now);
+            toggled[i] = (uint8_t)((toggled[i] << 1) | (VcPartSerialDataIn(&g_part, host.now) ? 1 : 0));
+            SerialClockPulse(&host);
+        }
+    }
+    SerialDeselect(&host);
+    SerialEnd(&host);
+    EXPECT_EQ(plain[0], toggled[0]);
+    EXPECT_EQ(plain[1], toggled[1]);
+}
+
 TEST_P(SpiRow, EraseAndProgramWithWriteEnable) {
     uint8_t data[4] = {0x12, 0x34, 0x56, 0x78};
     int count = type->pageSize > 1 ? 4 : 1;
