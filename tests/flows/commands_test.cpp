@@ -222,7 +222,7 @@ TEST_F(Commands, SaveWritesExactlyTheRomImage)
     ASSERT_TRUE(Start("card 1:0 0x10DE:0x0281 bar0=0xE0000000\npart 39VF010 image=04.28.20.05 image-size=32768\n"));
     std::string path = ImageFile("BACKUP.ROM", std::vector<uint8_t>(100000, 0x11));   // overwritten
     ScriptFileChoice(path.c_str());
-    DispatchCommand(CmdSaveBios);
+    EXPECT_TRUE(DispatchCommand(CmdSaveBios));
     ASSERT_EQ(ScriptedFiles.dialogCount, 1u);
     EXPECT_TRUE(ScriptedFiles.dialogs[0].save);
     std::string saved = ReadWholeFile(path);

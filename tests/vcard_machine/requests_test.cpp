@@ -73,6 +73,7 @@ TEST_F(RequestTest, PciConfigAnswersTheHeaderAndZerosUpTo400Bytes)
 
 TEST_F(RequestTest, PciConfigRefusesEmptySlotsBadLengthsAndVanishedDevices)
 {
+    StartLog();
     std::unique_ptr<uint8_t[]> out(new uint8_t[400]);
     std::unique_ptr<uint8_t[]> shortInput(new uint8_t[3]{1, 0, 0});
     PciConfigRequest request = {1, 0};
@@ -96,6 +97,12 @@ TEST_F(RequestTest, PciConfigRefusesEmptySlotsBadLengthsAndVanishedDevices)
     bool ok = true;
     Read(1, 0xE3001850, 1, &ok);
     EXPECT_FALSE(ok);   // its window has gone with it
+    // Refused configuration requests are logged with no value and no size.
+    ASSERT_EQ(LogSize(), 9u);
+    for (uint32_t i = 0; i < 8; ++i) {
+        EXPECT_FALSE(LogAt(i).ok) << i;
+        EXPECT_EQ(LogAt(i).value + LogAt(i).size, 0u) << i;
+    }
 }
 
 TEST_F(RequestTest, MemoryRequestsMustBeWellFormed)
@@ -217,6 +224,14 @@ TEST_F(RequestTest, PciBiosFindsInstancesAndReadsConfiguration)
     EXPECT_EQ(devFn, 9 << 3);
     EXPECT_FALSE(VcPciBiosFind(machine, 0x0253, 0x10DE, 1, &bus, &devFn));
     EXPECT_FALSE(VcPciBiosFind(machine, 0x10DE, 0x0253, 0, &bus, &devFn));   // ids swapped
+    // The instance asked for is logged in the size byte, 0xFF from 255 on.
+    StartLog();
+    for (uint16_t index : {254, 255, 256})
+        EXPECT_FALSE(VcPciBiosFind(machine, 0x0253, 0x10DE, index, &bus, &devFn));
+    ASSERT_EQ(LogSize(), 3u);
+    EXPECT_EQ(LogAt(0).size, 254);
+    EXPECT_EQ(LogAt(1).size, 255);
+    EXPECT_EQ(LogAt(2).size, 255);
 
     EXPECT_EQ(VcPciBiosRead(machine, 1, 0, 0x10, 4), 0xE3000008u);
     EXPECT_EQ(VcPciBiosRead(machine, 1, 0, 0x2E, 2), 0x80A1u);

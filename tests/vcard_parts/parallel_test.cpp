@@ -311,6 +311,18 @@ TEST(ParallelPart, FaultsStuckBitAndDeadByte) {
     g_part.faults.stuckBitValue = 0x00;
     HostWait(&f.host, 2000 * Ms);
     EXPECT_EQ(0xFB, HostRead(&f.host, 0x20));
+
+    // A page-write part rewrites its page around the dead byte.
+    Fixture g("29C010A");
+    g_part.faults.deadByteEnabled = true;
+    g_part.faults.deadByteOffset = 0x101;
+    g_part.data[0x101] = 0x5A;
+    HostCommand(&g.host, 0xA0);
+    HostWrite(&g.host, 0x100, 0x12);
+    HostWrite(&g.host, 0x101, 0x34);
+    HostWait(&g.host, 20 * Ms);
+    EXPECT_EQ(0x12, HostRead(&g.host, 0x100));
+    EXPECT_EQ(0x5A, HostRead(&g.host, 0x101));
 }
 
 TEST(ParallelPart, FaultPageLoadTimesOut) {
