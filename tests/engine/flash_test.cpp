@@ -476,16 +476,19 @@ TEST_F(Flash, PagePartThatCannotTakeAPage)
 
 TEST_F(Flash, PartThatStaysNonBlankIsErasedTwiceAndNeverProgrammed)
 {
-    Attach("39VF512", 0xD4);
-    EnginePart()->faults.stuckBitEnabled = true;
-    EnginePart()->faults.stuckBitOffset = 0x7FFF;
-    EnginePart()->faults.stuckBitMask = 0x80;
-    EnginePart()->faults.stuckBitValue = 0x00;
-    EXPECT_FALSE(FlashImage());
-    EXPECT_EQ(2u, EnginePart()->eraseCount);
-    EXPECT_EQ(0u, EnginePart()->programCount);
-    EXPECT_EQ("Erase BIOS", LastLine());
-    ExpectFlashFailed();
+    // The first and the last byte of the image count alike.
+    for (uint32_t offset : {0u, 0x7FFFu}) {
+        Attach("39VF512", 0xD4);
+        EnginePart()->faults.stuckBitEnabled = true;
+        EnginePart()->faults.stuckBitOffset = offset;
+        EnginePart()->faults.stuckBitMask = 0x80;
+        EnginePart()->faults.stuckBitValue = 0x00;
+        EXPECT_FALSE(FlashImage());
+        EXPECT_EQ(2u, EnginePart()->eraseCount) << offset;
+        EXPECT_EQ(0u, EnginePart()->programCount) << offset;
+        EXPECT_EQ("Erase BIOS", LastLine());
+        ExpectFlashFailed();
+    }
 }
 
 TEST_F(Flash, EraseThatNeverFinishes)

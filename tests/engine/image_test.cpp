@@ -128,6 +128,14 @@ TEST_F(ImageChecks, IdsAgainstTheSelectedCard)
     EXPECT_FALSE(CheckImageIds());
     EXPECT_EQ("Device ID ( 0) Vendor ID (0)  mismatch....", LastLine());
 
+    // No card is read outside the table.
+    for (int16_t card : {int16_t(-1), int16_t(CardTableSize)}) {
+        CurrentCard = card;
+        LoadCardIds();
+        EXPECT_EQ(0, CardVendorId + CardDeviceId) << card;
+    }
+    CurrentCard = 0;
+
     // An image too short for the pointer at 0x18 has no ids at all.
     uint16_t vendor = 1;
     uint16_t device = 1;
