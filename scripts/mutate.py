@@ -46,6 +46,10 @@ FOLDERS = ['flash/engine', 'flash/app', 'flash/hw', 'vcard/model']
 EQUIVALENT = {
     ('flash/engine/serial.cpp', 'CloseRomAccess();', 'return true;', 'return true -> false'):
         'the chip erases report success whatever happens; EraseFlash ignores the result',
+    ('flash/hw/access.cpp', 'uint32_t result = 0;', 'uint32_t returned = 0;', '0 -> 1 at 25'):
+        'the count of bytes a driver request returned is never looked at',
+    ('flash/hw/access.cpp', 'uint32_t scratch = 0;', 'uint32_t returned = 0;', '0 -> 1 at 25'):
+        'the count of bytes a driver request returned is never looked at',
     ('vcard/model/vcard.cpp', 'const uint8_t* b = static_cast<const uint8_t*>(input);',
      'bus = static_cast<uint32_t>(b[0] | b[1] << 8);', '8 -> 9 at 52'):
         'any high byte gives a bus above 3 either way, and such requests are refused',

@@ -1,4 +1,6 @@
 // Detection of a board booted from its second BIOS and the ROM switch.
+#include <vector>
+
 #include "app/dual_bios.h"
 #include "flow_fixture.h"
 #include "hw/driver_requests.h"
@@ -30,6 +32,16 @@ TEST_F(DualBiosBoard, BoardBootedFromRom2PassesTenProbesAndEndsOnRom1)
     EXPECT_GE(machine->now - start, 1200 * Ms);
     EXPECT_EQ(Register() & 0xFF00u, 0x0200u);
     EXPECT_EQ(VcSelectedPart(Card()), &Card()->parts[0]);
+
+    // Each probe writes 0x22, 0x12 and 0x02 into bits 8..15, in that order.
+    StartLog();
+    ASSERT_TRUE(DualBiosProbe());
+    std::vector<uint32_t> written;
+    for (uint32_t i = 0; i < LogSize(); ++i) {
+        if (LogAt(i).code == IOCTL_MEM_WRITE)
+            written.push_back((LogAt(i).value >> 8) & 0xFF);
+    }
+    EXPECT_EQ(written, (std::vector<uint32_t>{0x22, 0x12, 0x02}));
 }
 
 TEST_F(DualBiosBoard, PlainLatchesFailTheFirstProbeAfterOneLongWait)
