@@ -50,6 +50,12 @@ EQUIVALENT = {
         'the count of bytes a driver request returned is never looked at',
     ('flash/hw/access.cpp', 'uint32_t scratch = 0;', 'uint32_t returned = 0;', '0 -> 1 at 25'):
         'the count of bytes a driver request returned is never looked at',
+    ('flash/hw/discovery.cpp', 'uint8_t bus = 0;', 'uint8_t devFn = 0;', '0 -> 1 at 29'):
+        'read only after a successful find has set it',
+    ('vcard/model/vcard.cpp', 'VcCard& card = machine->cards[index];', 'ClearCard(&card);', 'call removed'):
+        'cards are added only to a machine reset before, where every card is clear already',
+    ('vcard/model/flash_part_spi.cpp', 'default:', 'return false;', 'return false -> true'):
+        'an opcode no family knows has no handler: taken or ignored, nothing follows from it',
     ('vcard/model/vcard.cpp', 'const uint8_t* b = static_cast<const uint8_t*>(input);',
      'bus = static_cast<uint32_t>(b[0] | b[1] << 8);', '8 -> 9 at 52'):
         'any high byte gives a bus above 3 either way, and such requests are refused',

@@ -321,6 +321,12 @@ TEST_F(Commands, SaveThatFailsVerificationKeepsTheFile)
     EXPECT_EQ(memcmp(saved.data(), other.data(), other.size()), 0);
     EXPECT_FALSE(SaveImageFile(path.c_str(), ImageBuffer));
     EXPECT_TRUE(Exists(path));
+
+    // A buffer without a valid header is not saved at all.
+    std::vector<uint8_t> headerless(ImageBufferSize, 0x00);
+    std::string none = PathOf("NONE.ROM");
+    EXPECT_FALSE(SaveImageFile(none.c_str(), headerless.data()));
+    EXPECT_FALSE(Exists(none));
 }
 
 TEST_F(Commands, SaveFailuresSayTheBackupFailed)

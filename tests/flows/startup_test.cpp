@@ -116,6 +116,13 @@ TEST_F(StartUp, ThreeCardsAreListedAndTheThirdIsChosen)
     EXPECT_STREQ(StatusLines[1], "This Chip  is NV34 (322)    Device : 322    Vender : 10DE");
     EXPECT_STREQ(StatusLines[2], "EEPROM man. ID,devcode (20,10)  ST M25P10 2.7-3.6 1024Kx1");
     EXPECT_EQ(ScriptedSys.winExecCount, 0u);   // the NT family gets no control panel
+
+    // A line is cut to the room given, terminator included, never past it.
+    char line[24];
+    memset(line, 'X', sizeof line);
+    CardListLine(0, line, 16);
+    EXPECT_STREQ(line, " NV28 (281) ,Ve");
+    EXPECT_EQ(line[16], 'X');
 }
 
 TEST_F(StartUp, CancelInTheSelectionEndsTheProgram)

@@ -158,6 +158,12 @@ TEST_F(RequestTest, ReadsFillOnlyTheirSizeLittleEndian)
     ASSERT_TRUE(Mem(IOCTL_MEM_READ, 1, 0xE360081D, 0, 1, out, 1));
     EXPECT_EQ(out[0], 0x33);
     EXPECT_EQ(out[1], 0xCC);
+
+    // A byte written lands in its own lane, all eight bits of it.
+    EXPECT_TRUE(Write(1, 0xE360081F, 0xA5, 1));
+    ASSERT_TRUE(Mem(IOCTL_MEM_READ, 1, 0xE360081C, 0, 4, out, 4));
+    EXPECT_EQ(out[3], 0xA5);
+    EXPECT_EQ(out[2], 0x22);
 }
 
 TEST_F(RequestTest, EveryRequestIsCountedTimedAndLoggedInOrder)
