@@ -243,7 +243,7 @@ const SlowErase SlowErases[] = {
     {"Serial2PastThePoll", "29EE512", 0x5D, InterfaceSerial2, 20000, true, 2},
 };
 
-class SlowSerialErase : public ::testing::TestWithParam<SlowErase> {};
+class SlowSerialErase : public ::testing::TestWithParam<SlowErase> { };
 
 TEST_P(SlowSerialErase, IsWaitedForBeforeTheBlankCheck)
 {
@@ -256,7 +256,7 @@ TEST_P(SlowSerialErase, IsWaitedForBeforeTheBlankCheck)
     EXPECT_EQ(c.flashed, FlashImage()) << LastLine();
     int attempts = 0;
     for (uint32_t i = 0; i < Recording.eraseCount; ++i)
-        attempts += Recording.erases[i].count == 7 ? 1 : 0;   // the erase bar, once per attempt
+        attempts += Recording.erases[i].count == 7 ? 1 : 0;  // the erase bar, once per attempt
     EXPECT_EQ(c.eraseAttempts, attempts);
     if (c.flashed) {
         EXPECT_EQ(-1, FirstPartDifference());

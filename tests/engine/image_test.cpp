@@ -141,7 +141,7 @@ TEST_F(ImageChecks, IdsAgainstTheSelectedCard)
     uint16_t device = 1;
     EXPECT_FALSE(ImagePciIds(ImageBuffer, 0x19, &vendor, &device));
     EXPECT_EQ(0, vendor + device);
-    EXPECT_FALSE(ImagePciIds(ImageBuffer, 0x1C7, &vendor, &device));   // the structure runs past the end
+    EXPECT_FALSE(ImagePciIds(ImageBuffer, 0x1C7, &vendor, &device));  // the structure runs past the end
     EXPECT_TRUE(ImagePciIds(ImageBuffer, 0x1C8, &vendor, &device));
     EXPECT_EQ(0x0250, device);
 }

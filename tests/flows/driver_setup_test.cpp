@@ -302,7 +302,7 @@ TEST_F(DriverSetup, OverlongProgramPathBuildsNoDriverPath)
     char path[PathBufferSize];
     EXPECT_FALSE(ProgramFilePath(DriverImageName, path, sizeof path));
     EXPECT_STREQ(path, "");
-    ScriptedSys.modulePath[0] = 0;   // the system call failed
+    ScriptedSys.modulePath[0] = 0;  // the system call failed
     EXPECT_FALSE(ProgramFilePath(DriverImageName, path, sizeof path));
     EXPECT_STREQ(path, "");
     strcpy(ScriptedSys.modulePath, deep.c_str());

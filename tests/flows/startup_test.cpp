@@ -208,7 +208,7 @@ TEST_F(StartUp, ScreenOfFewerThanEightBitsIsRefusedBeforeTheDriver)
     EXPECT_EQ(ScriptedServices.callCount, 0u);
     EXPECT_EQ(machine->deviceOpens, 0u);
     EXPECT_TRUE(RecordedMain.quitPosted);
-    ScriptedSys.bitsPerPixel = 7;   // the bound itself
+    ScriptedSys.bitsPerPixel = 7;  // the bound itself
     EXPECT_FALSE(CheckColourDepth());
 }
 

@@ -118,8 +118,9 @@ TEST_F(RegisterTest, OtherOffsetsReadZeroAndIgnoreWrites)
 // shows no array data while the program drives the lines, and a busy part
 // reads 0xFF for as long as its profile's time.
 struct SerialCard {
-    const char* profile;
-    uint8_t erase[6];    // write enable, if any, goes out first
+    const char* interface;
+    const char* part;
+    uint8_t erase[6];  // write enable, if any, goes out first
     int eraseLength;
     bool writeEnable;
 };
@@ -129,8 +130,8 @@ protected:
     // One command in one selection, shifted out through the line register.
     void Send(const uint8_t* bytes, int length)
     {
-        WriteReg32(0x1204, 0x03);   // enabled, deselected
-        WriteReg32(0x1204, 0x01);   // selected
+        WriteReg32(0x1204, 0x03);  // enabled, deselected
+        WriteReg32(0x1204, 0x01);  // selected
         for (int i = 0; i < length; ++i) {
             for (int bit = 7; bit >= 0; --bit) {
                 uint32_t out = (bytes[i] >> bit) & 1 ? 0x08 : 0;
@@ -140,7 +141,7 @@ protected:
             }
         }
         WriteReg32(0x1204, 0x03);
-        WriteReg32(0x1204, 0x02);   // released
+        WriteReg32(0x1204, 0x02);  // released
     }
     void Erase()
     {
@@ -154,14 +155,16 @@ protected:
 
 TEST_P(SerialGates, CommandsNeedTheSwitchOpenAndBusyPartsReadErased)
 {
-    Open(GetParam().profile);
-    Erase();   // switch closed: the part never sees it
+    const std::string profile = std::string("card 1:0 0x10DE:0x0281 bar0=0xE0000000 interface=") +
+        GetParam().interface + "\npart " + GetParam().part + " image=04.28.20.05 erase-ms=30000\n";
+    Open(profile.c_str());
+    Erase();  // switch closed: the part never sees it
     EXPECT_EQ(Part().eraseCount, 0u);
     EXPECT_EQ(Part().data[0], 0x55);
 
     WriteReg8(0x1850, 0);
     EXPECT_EQ(ReadRom8(0), 0x55u);
-    WriteReg32(0x1204, 0x03);   // the program takes the lines
+    WriteReg32(0x1204, 0x03);  // the program takes the lines
     EXPECT_EQ(ReadRom8(0), 0x00u);
     EXPECT_EQ(ReadRom8(1), 0x00u);
     WriteReg32(0x1204, 0x02);
@@ -169,35 +172,34 @@ TEST_P(SerialGates, CommandsNeedTheSwitchOpenAndBusyPartsReadErased)
 
     Erase();
     EXPECT_EQ(Part().eraseCount, 1u);
-    const VcTime erased = machine->now;   // a request after the erase began
+    const VcTime erased = machine->now;  // a request after the erase began
     VcAdvance(machine, 29990000000ull);
     EXPECT_TRUE(VcPartBusy(&Part(), machine->now));
     EXPECT_EQ(ReadRom8(0), 0xFFu);
-    EXPECT_EQ(ReadReg32(0x1204) & 0x10, 0x10u);   // released line floats high
+    EXPECT_EQ(ReadReg32(0x1204) & 0x10, 0x10u);  // released line floats high
     VcAdvance(machine, erased + 30000000000ull - machine->now);
     EXPECT_FALSE(VcPartBusy(&Part(), machine->now));
     EXPECT_EQ(ReadRom8(0), 0xFFu);
 }
 
 const SerialCard SerialCards[] = {
-    {"card 1:0 0x10DE:0x0281 bar0=0xE0000000 interface=spi\n"
-     "part M25P10 image=04.28.20.05 erase-ms=30000\n",
-     {0xC7}, 1, true},
-    {"card 1:0 0x10DE:0x0281 bar0=0xE0000000 interface=serial2\n"
-     "part 29EE010 image=04.28.20.05 erase-ms=30000\n",
-     {0x60, 0x00, 0x00, 0x00, 0xD0, 0x00}, 6, false},
+    {"spi", "M25P10", {0xC7}, 1, true},
+    {"serial2", "29EE010", {0x60, 0x00, 0x00, 0x00, 0xD0, 0x00}, 6, false},
 };
 
 INSTANTIATE_TEST_SUITE_P(Sets, SerialGates, ::testing::ValuesIn(SerialCards),
                          [](const ::testing::TestParamInfo<SerialCard>& info) {
-                             return std::string(info.param.writeEnable ? "Spi" : "Serial2");
+                             return std::string(info.param.interface);
                          });
 
 TEST_F(RegisterTest, SetUpRefusesWhatDoesNotFitAndAShortWindowGetsNoRom)
 {
     Open("card 1:0 0x10DE:0x0281 bar0=0xE0000000\npart 29EE010 image=04.28.20.05\n");
     const VcPartType* type = VcFindPartType("39VF010", 0);
-    struct { int card, index; const VcPartType* type; } refused[] = {
+    struct {
+        int card, index;
+        const VcPartType* type;
+    } refused[] = {
         {-1, 0, type}, {1, 0, type}, {0, -1, type}, {0, VcMaxPartsPerCard, type}, {0, 0, nullptr},
     };
     for (const auto& r : refused)

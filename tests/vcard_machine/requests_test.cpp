@@ -160,7 +160,7 @@ TEST_F(RequestTest, ReadsFillOnlyTheirSizeLittleEndian)
     EXPECT_EQ(out[1], 0xCC);
 
     // A byte written lands in its own lane, all eight bits of it.
-    EXPECT_TRUE(Write(1, 0xE360081F, 0x5A, 1));   // bit 0 unlike the 0x11 there
+    EXPECT_TRUE(Write(1, 0xE360081F, 0x5A, 1));  // bit 0 unlike the 0x11 there
     ASSERT_TRUE(Mem(IOCTL_MEM_READ, 1, 0xE360081C, 0, 4, out, 4));
     EXPECT_EQ(out[3], 0x5A);
     EXPECT_EQ(out[2], 0x22);

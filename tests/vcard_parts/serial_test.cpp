@@ -73,14 +73,16 @@ TEST_P(SpiRow, IdentifiesWithTheHostSequence) {
 
 // The part moves its output on clock edges only: the data line changing
 // while the clock stays low is no edge.
-TEST_P(SpiRow, DataLineChangesBetweenClocksAreNoEdges) {
-    std::vector<uint8_t> command = type->family == VcFamilySpiAtmel ? std::vector<uint8_t>{0x15}
-                                                                   : std::vector<uint8_t>{0xAB, 0, 0, 0};
+TEST_P(SpiRow, DataLineChangesBetweenClocksAreNoEdges)
+{
+    std::vector<uint8_t> command =
+        type->family == VcFamilySpiAtmel ? std::vector<uint8_t>{0x15} : std::vector<uint8_t>{0xAB, 0, 0, 0};
     uint8_t plain[2];
     SerialCommand(&host, command.data(), (int)command.size(), plain, 2, true);
     SerialBegin(&host);
     SerialSelect(&host);
-    for (uint8_t b : command) SerialSendByte(&host, b);
+    for (uint8_t b : command)
+        SerialSendByte(&host, b);
     uint8_t toggled[2] = {};
     for (int i = 0; i < 2; ++i) {
         for (int bit = 0; bit < 8; ++bit) {

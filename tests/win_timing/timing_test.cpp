@@ -11,7 +11,7 @@ namespace {
 int64_t FakeNow;
 int64_t FakeStep;
 uint32_t FakeReads;
-uint32_t FakeFailAfter;   // reads that succeed; 0 = all
+uint32_t FakeFailAfter;  // reads that succeed; 0 = all
 
 bool FakeCounter(int64_t* ticks)
 {
@@ -25,17 +25,17 @@ bool FakeCounter(int64_t* ticks)
 
 struct Floor {
     int64_t frequency;
-    int64_t step;         // ticks that pass between two reads
+    int64_t step;  // ticks that pass between two reads
     uint32_t iterations;
-    uint64_t ticks;       // the floor, in counter ticks
+    uint64_t ticks;  // the floor, in counter ticks
 };
 
 const Floor Floors[] = {
-    {1000000000, 1, 1000, 1000},               // a nanosecond counter
-    {3579545, 1, 20000, 72},                   // the ACPI timer: 71.6 ticks, rounded up
-    {3579545, 50, 20000, 72},                  // a slow reader overshoots a little
-    {10000000, 7, 7, 1},                       // a serial pause: one tick at least
-    {3000000000, 1000000000, 4000000000u, 12000000000},   // no overflow near the limits
+    {1000000000, 1, 1000, 1000},                         // a nanosecond counter
+    {3579545, 1, 20000, 72},                             // the ACPI timer: 71.6 ticks, rounded up
+    {3579545, 50, 20000, 72},                            // a slow reader overshoots a little
+    {10000000, 7, 7, 1},                                 // a serial pause: one tick at least
+    {3000000000, 1000000000, 4000000000u, 12000000000},  // no overflow near the limits
 };
 
 class BusyLoopFloor : public ::testing::TestWithParam<Floor> {
@@ -54,9 +54,9 @@ TEST_P(BusyLoopFloor, EndsOnlyOnceTheTimeHasPassed)
     const Floor& f = GetParam();
     EXPECT_EQ(f.ticks, CounterTicksFor(f.iterations, f.frequency));
     BusyLoopAtLeast(f.iterations, FakeCounter, f.frequency);
-    const uint64_t waited = static_cast<uint64_t>(FakeNow - 1000 - f.step);   // from the first read
+    const uint64_t waited = static_cast<uint64_t>(FakeNow - 1000 - f.step);  // from the first read
     EXPECT_GE(waited, f.ticks);
-    EXPECT_LT(waited, f.ticks + static_cast<uint64_t>(f.step));   // and stops there
+    EXPECT_LT(waited, f.ticks + static_cast<uint64_t>(f.step));  // and stops there
 }
 
 INSTANTIATE_TEST_SUITE_P(Counters, BusyLoopFloor, ::testing::ValuesIn(Floors));
@@ -67,7 +67,7 @@ TEST(BusyLoopWithoutCounter, RunsThePlainLoopOnly)
     FakeStep = 1;
     FakeReads = 0;
     FakeFailAfter = 0;
-    BusyLoopAtLeast(20000, FakeCounter, 0);   // no frequency: never read
+    BusyLoopAtLeast(20000, FakeCounter, 0);  // no frequency: never read
     EXPECT_EQ(0u, FakeReads);
 
     // A counter that stops answering ends the wait instead of hanging it.
@@ -76,4 +76,4 @@ TEST(BusyLoopWithoutCounter, RunsThePlainLoopOnly)
     EXPECT_EQ(3u, FakeReads);
 }
 
-} // namespace
+}  // namespace

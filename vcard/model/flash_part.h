@@ -72,8 +72,8 @@ struct VcFlashPart {
     uint32_t size;                // 64 or 128 KiB
     VcPartBus bus;                // the command set the part answers (its type's, or serial-2)
     VcPartFaults faults;
-    uint32_t programUs;           // this part's program and erase times: its type's
-    uint32_t eraseMs;             // unless a profile sets others
+    uint32_t programUs;  // this part's program and erase times: its type's
+    uint32_t eraseMs;    // unless a profile sets others
     // State machine and serial shifter: owned by flash_part*.cpp.
     uint32_t state;               // parallel: command cycle reached
     uint32_t cycle;

@@ -18,7 +18,8 @@ void VcSerial2Byte(VcFlashPart* part, uint8_t value, VcTime now) {
     const uint32_t n = part->byteCount;
     if (n == 0) {
         part->command = value;
-        if (value == 0x10) ++part->programCommands;
+        if (value == 0x10)
+            ++part->programCommands;
         bool known = value == 0x90 || value == 0x60 || value == 0x10 || value == 0x9F;
         if (!known || (VcPartBusy(part, now) && value != 0x9F)) part->commandIgnored = true;
         if (value == 0x9F && !part->commandIgnored) part->responding = true;

@@ -55,7 +55,8 @@ void VcSpiByte(VcFlashPart* part, uint8_t value, VcTime now) {
     const uint32_t n = part->byteCount;
     if (n == 0) {
         part->command = value;
-        if (value == 0x02) ++part->programCommands;
+        if (value == 0x02)
+            ++part->programCommands;
         if ((VcPartBusy(part, now) && value != 0x05) || !Knows(part->type, value)) {
             part->commandIgnored = true;
             return;

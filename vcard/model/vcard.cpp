@@ -415,8 +415,7 @@ void VcCopyMachine(VcMachine* to, const VcMachine* from)
     uint32_t entries = from->logCount < VcLogCapacity ? from->logCount : static_cast<uint32_t>(VcLogCapacity);
     memcpy(to->log, from->log, entries * sizeof from->log[0]);
     memcpy(reinterpret_cast<char*>(to) + offsetof(VcMachine, faults),
-           reinterpret_cast<const char*>(from) + offsetof(VcMachine, faults),
-           sizeof *to - offsetof(VcMachine, faults));
+           reinterpret_cast<const char*>(from) + offsetof(VcMachine, faults), sizeof *to - offsetof(VcMachine, faults));
 }
 
 int VcAddDevice(VcMachine* machine, uint8_t bus, uint8_t slot, uint16_t vendorId, uint16_t deviceId,

@@ -32,7 +32,7 @@ int64_t CounterFrequency()
     return frequency;
 }
 
-} // namespace
+}  // namespace
 
 uint64_t CounterTicksFor(uint32_t iterations, int64_t frequency)
 {
