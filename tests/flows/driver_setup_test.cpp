@@ -309,6 +309,7 @@ TEST_F(DriverSetup, OverlongProgramPathBuildsNoDriverPath)
 
     ASSERT_TRUE(Machine(OneCardProfile));
     EXPECT_FALSE(OpenDriver());
+    EXPECT_EQ(DeviceHandle, 0u);  // nothing for the close to act on
     EXPECT_EQ(ScriptedServiceCallCount(SvcCallCreate), 0u);
 
     // A path the system had to cut is not taken as the program folder.

@@ -27,8 +27,10 @@ TEST_F(DualBiosBoard, BoardBootedFromRom2PassesTenProbesAndEndsOnRom1)
 {
     ASSERT_TRUE(Open(DualBiosProfile));
     ASSERT_EQ(VcSelectedPart(Card()), &Card()->parts[1]);   // powered up on ROM 2
+    WriteReg32(DualBiosRegister, 0x00A5F003u);              // bits the probe must keep
     VcTime start = machine->now;
     EXPECT_TRUE(DetectDualBios());
+    EXPECT_EQ(Register() & 0xFFFF00FFu, 0x00A50003u);
     EXPECT_GE(machine->now - start, 1200 * Ms);  // ten probes of 100, 10 and 10 ms
     EXPECT_LT(machine->now - start, 1201 * Ms);
     EXPECT_EQ(Register() & 0xFF00u, 0x0200u);

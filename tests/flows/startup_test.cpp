@@ -129,7 +129,8 @@ TEST_F(StartUp, CancelInTheSelectionEndsTheProgram)
 {
     ASSERT_TRUE(Machine(ThreeCardProfile));
     ScriptDialogCommand(CardDialogIdCancel);
-    EXPECT_FALSE(HeadlessStartUp(RecordedMainWindow, ""));
+    AutoMode = false;
+    EXPECT_FALSE(MainWindowStartUp(RecordedMainWindow));  // the window's creation fails
     const RecordedDialog* dialog = FindRecordedDialog(DialogCardSelection);
     ASSERT_NE(dialog, nullptr);
     EXPECT_TRUE(dialog->ownerDestroyed);
@@ -180,7 +181,8 @@ TEST_F(StartUp, NinetyEightWithSeveralCardsOpensTheControlPanelFirst)
     // Cancelling the selection ends the program: a panel started after the
     // dialog would never be started.
     ScriptDialogCommand(CardDialogIdCancel);
-    EXPECT_FALSE(HeadlessStartUp(RecordedMainWindow, ""));
+    AutoMode = false;
+    EXPECT_FALSE(MainWindowStartUp(RecordedMainWindow));  // the window's creation fails
     EXPECT_EQ(AccessMode, AccessDirect);
     EXPECT_EQ(ScriptedServices.callCount, 0u);
     EXPECT_EQ(ScriptedSys.winExecCount, 1u);
