@@ -56,6 +56,18 @@ EQUIVALENT = {
         'cards are added only to a machine reset before, where every card is clear already',
     ('vcard/model/flash_part_spi.cpp', 'default:', 'return false;', 'return false -> true'):
         'an opcode no family knows has no handler: taken or ignored, nothing follows from it',
+    ('flash/engine/serial.cpp', '{', 'uint32_t value = 0;', '0 -> 1 at 22'):
+        'eight shifts move the starting bit out of the byte returned',
+    ('flash/app/select_card.cpp', 'const CardRecord& card = CardTable[index];', 'char device[9], vendor[9], bus[9];',
+     '9 -> 8 at 17'): 'ids are 16 bits: four digits and the terminator',
+    ('flash/app/select_card.cpp', 'const CardRecord& card = CardTable[index];', 'char device[9], vendor[9], bus[9];',
+     '9 -> 8 at 28'): 'ids are 16 bits: four digits and the terminator',
+    ('flash/app/select_card.cpp', 'const CardRecord& card = CardTable[index];', 'char device[9], vendor[9], bus[9];',
+     '9 -> 8 at 36'): 'a bus number is 8 bits: two digits and the terminator',
+    ('flash/app/select_card.cpp', 'static const char Digits[] = "0123456789ABCDEF";', 'char reversed[9];',
+     '9 -> 8 at 19'): 'a 32-bit value has eight digits at most, and this buffer holds no terminator',
+    ('vcard/model/flash_part.cpp', 'part->dataOut = true;', 'if (part->bus != VcBusSerial2) VcSpiSelect(part);',
+     "'!=' -> '==' at 19"): 'selecting an SPI part changes nothing (the call is there for the command sets alike)',
     ('vcard/model/vcard.cpp', 'const uint8_t* b = static_cast<const uint8_t*>(input);',
      'bus = static_cast<uint32_t>(b[0] | b[1] << 8);', '8 -> 9 at 52'):
         'any high byte gives a bus above 3 either way, and such requests are refused',

@@ -386,7 +386,7 @@ TEST_F(Commands, DualBiosCommandsLeaveTheirRomSelected)
     RecordingQueueAnswer(UiIdCancel);
     DispatchCommand(CmdUpdateBios);
     EXPECT_EQ(std::string(FilePath), declined);
-    DispatchCommand(CmdRestoreBios);
+    EXPECT_TRUE(DispatchCommand(CmdRestoreBios));
     EXPECT_TRUE(RomHolds(0, rom2));
     EXPECT_EQ(VcSelectedPart(Card()), Rom(0));
     EXPECT_EQ(LastBox(), SwitchText);

@@ -302,6 +302,12 @@ TEST_F(DriverSetup, OverlongProgramPathBuildsNoDriverPath)
     char path[PathBufferSize];
     EXPECT_FALSE(ProgramFilePath(DriverImageName, path, sizeof path));
     EXPECT_STREQ(path, "");
+    // A program path that fits, in a folder that leaves no room for the name.
+    std::string full = "C:\\" + std::string(PathBufferSize - 11, 'f') + "\\Q.exe";
+    strcpy(ScriptedSys.modulePath, full.c_str());
+    memset(path, 'X', sizeof path);
+    EXPECT_FALSE(ProgramFilePath(DriverImageName, path, sizeof path));
+    EXPECT_STREQ(path, "");
     ScriptedSys.modulePath[0] = 0;  // the system call failed
     EXPECT_FALSE(ProgramFilePath(DriverImageName, path, sizeof path));
     EXPECT_STREQ(path, "");

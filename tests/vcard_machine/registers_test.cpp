@@ -117,6 +117,23 @@ TEST_F(RegisterTest, OtherOffsetsReadZeroAndIgnoreWrites)
 // lines reach the part only through an open ROM access switch, the aperture
 // shows no array data while the program drives the lines, and a busy part
 // reads 0xFF for as long as its profile's time.
+// One command in one selection, shifted out through the line register.
+void SendSerial(const uint8_t* bytes, int length)
+{
+    WriteReg32(0x1204, 0x03);  // enabled, deselected
+    WriteReg32(0x1204, 0x01);  // selected
+    for (int i = 0; i < length; ++i) {
+        for (int bit = 7; bit >= 0; --bit) {
+            uint32_t out = (bytes[i] >> bit) & 1 ? 0x08 : 0;
+            WriteReg32(0x1204, 0x01 | out);
+            WriteReg32(0x1204, 0x05 | out);
+            WriteReg32(0x1204, 0x01 | out);
+        }
+    }
+    WriteReg32(0x1204, 0x03);
+    WriteReg32(0x1204, 0x02);  // released
+}
+
 struct SerialCard {
     const char* interface;
     const char* part;
@@ -127,29 +144,13 @@ struct SerialCard {
 
 class SerialGates : public RegisterTest, public ::testing::WithParamInterface<SerialCard> {
 protected:
-    // One command in one selection, shifted out through the line register.
-    void Send(const uint8_t* bytes, int length)
-    {
-        WriteReg32(0x1204, 0x03);  // enabled, deselected
-        WriteReg32(0x1204, 0x01);  // selected
-        for (int i = 0; i < length; ++i) {
-            for (int bit = 7; bit >= 0; --bit) {
-                uint32_t out = (bytes[i] >> bit) & 1 ? 0x08 : 0;
-                WriteReg32(0x1204, 0x01 | out);
-                WriteReg32(0x1204, 0x05 | out);
-                WriteReg32(0x1204, 0x01 | out);
-            }
-        }
-        WriteReg32(0x1204, 0x03);
-        WriteReg32(0x1204, 0x02);  // released
-    }
     void Erase()
     {
         const SerialCard& c = GetParam();
         const uint8_t writeEnable = 0x06;
         if (c.writeEnable)
-            Send(&writeEnable, 1);
-        Send(c.erase, c.eraseLength);
+            SendSerial(&writeEnable, 1);
+        SendSerial(c.erase, c.eraseLength);
     }
 };
 
@@ -191,6 +192,18 @@ INSTANTIATE_TEST_SUITE_P(Sets, SerialGates, ::testing::ValuesIn(SerialCards),
                          [](const ::testing::TestParamInfo<SerialCard>& info) {
                              return std::string(info.param.interface);
                          });
+
+TEST_F(RegisterTest, ParallelPartsIgnoreTheSerialLines)
+{
+    Open("card 1:0 0x10DE:0x0281 bar0=0xE0000000\npart 29EE010 image=04.28.20.05\n");
+    WriteReg8(0x1850, 0);
+    const uint8_t writeEnable = 0x06;
+    const uint8_t program[] = {0x02, 0x00, 0x00, 0x00, 0x00};
+    SendSerial(&writeEnable, 1);
+    SendSerial(program, sizeof program);
+    EXPECT_EQ(Part().programCount, 0u);
+    EXPECT_EQ(ReadRom8(0), 0x55u);
+}
 
 TEST_F(RegisterTest, SetUpRefusesWhatDoesNotFitAndAShortWindowGetsNoRom)
 {

@@ -257,8 +257,12 @@ TEST_F(RequestTest, TheMapRequestAnswersOnlyAWholeProvidedWindow)
     base = 0xE3001000;
     EXPECT_FALSE(VcVxdMap(machine, &base, 4, &linear, 4, &returned));
     base = 0xE3000000;
+    StartLog();
     EXPECT_FALSE(VcVxdMap(machine, &base, 3, &linear, 4, &returned));
     EXPECT_FALSE(VcVxdMap(machine, &base, 4, &linear, 2, &returned));
+    ASSERT_EQ(LogSize(), 2u);
+    EXPECT_EQ(LogAt(0).value + LogAt(0).size, 0u);  // a request not even read
+    EXPECT_EQ(LogAt(1).size, 4u);
 }
 
 }  // namespace
