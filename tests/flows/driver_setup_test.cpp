@@ -302,6 +302,10 @@ TEST_F(DriverSetup, OverlongProgramPathBuildsNoDriverPath)
     char path[PathBufferSize];
     EXPECT_FALSE(ProgramFilePath(DriverImageName, path, sizeof path));
     EXPECT_STREQ(path, "");
+    // A program path without a folder gives the name alone.
+    strcpy(ScriptedSys.modulePath, "QZFlash.exe");
+    EXPECT_TRUE(ProgramFilePath(DriverImageName, path, sizeof path));
+    EXPECT_STREQ(path, DriverImageName);
     // A program path that fits, in a folder that leaves no room for the name.
     std::string full = "C:\\" + std::string(PathBufferSize - 11, 'f') + "\\Q.exe";
     strcpy(ScriptedSys.modulePath, full.c_str());

@@ -271,7 +271,8 @@ TEST_F(StartUp, WithoutAdministratorRightsTheDeviceDoesNotOpen)
 TEST_F(StartUp, AutoModeWithOneOrdinaryCardEndsSilently)
 {
     ASSERT_TRUE(Machine(OneCardProfile));
-    EXPECT_FALSE(HeadlessStartUp(RecordedMainWindow, "-a"));
+    AutoMode = ParseAutoMode("-a");
+    EXPECT_FALSE(MainWindowStartUp(RecordedMainWindow));  // the window's creation fails
     EXPECT_TRUE(AutoMode);
     EXPECT_EQ(Recording.boxCount, 0u);
     EXPECT_EQ(ScriptedModal.dialogCount, 0u);

@@ -144,6 +144,7 @@ TEST_F(VcardTest, ProfileBuildsDevicesCardsPartsAndFaults)
     ASSERT_EQ(machine->cardCount, 2);
     EXPECT_EQ(machine->devices[0].card, -1);
     EXPECT_EQ(machine->devices[0].config[0x0B], 0x06);
+    EXPECT_EQ(machine->devices[0].config[0x04], 0x07);  // command: memory, I/O, bus master
     EXPECT_EQ(machine->devices[0].config[0x08], 0xA1);  // revision
     EXPECT_EQ(machine->devices[0].config[0x07], 0x02);  // status, high byte
 

@@ -33,6 +33,10 @@ uint32_t SysGetModulePath(char* buffer, uint32_t size)
     if (size == 0)
         return 0;
     CopyBounded(buffer, size, ScriptedSys.modulePath);
+    // What lies past the terminator is the caller's old contents; make it
+    // something a caller that reads on would trip over.
+    if (length + 1 < size)
+        memset(buffer + length + 1, '\\', size - length - 1);
     return length < size ? length : size;
 }
 
