@@ -1,18 +1,19 @@
 // Identification and whole flashes on the virtual card, for every listed part
 // and every program mode, and each way a flash can fail.
-#include <gtest/gtest.h>
-#include <string.h>
-#include <algorithm>
-#include <ostream>
-#include <string>
 #include "core/state.h"
 #include "core/status.h"
 #include "engine/flash.h"
 #include "engine/identify.h"
 #include "engine/image.h"
+#include "engine/parallel.h"
 #include "engine/parts.h"
 #include "engine_card.h"
 #include "platform/recording/recording_ui.h"
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <ostream>
+#include <string.h>
+#include <string>
 
 namespace {
 
@@ -375,6 +376,16 @@ TEST_F(Flash, EachStepIsNamedWhileItRunsAndTheComparisonReportsItsProgress)
     EXPECT_EQ(FlashPhaseNone, FlashPhase);
     ASSERT_TRUE(ReadRomImage(SpareImageBuffer));
     EXPECT_EQ(FlashPhaseNone, FlashPhase);
+}
+
+TEST_F(Flash, EraseWaitsFiftyUnitsThenFiveSeconds)
+{
+    Attach("39VF512", 0xD4);
+    const VcTime start = EngineMachine.now;
+    ASSERT_TRUE(EraseFlash());
+    const VcTime waits = 50ull * SpinDelayIterations * VcBusyIterationNs + 5000000000ull;
+    EXPECT_GE(EngineMachine.now - start, waits);
+    EXPECT_LT(EngineMachine.now - start, waits + 100 * VcRequestCostNs);
 }
 
 TEST_F(Flash, NothingLoadedOrCancelledLeavesThePartAlone)
