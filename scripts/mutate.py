@@ -70,6 +70,8 @@ EQUIVALENT = {
      "'!=' -> '==' at 19"): 'selecting an SPI part changes nothing (the call is there for the command sets alike)',
     ('vcard/model/vcard.cpp', 'if (write) {', 'WriteWindow(machine, card, offset, size == 1 ? (value & 0xFF) : value, size);',
      '1 -> 2 at 52'): 'a byte write stores the low byte of the value, masked first or not',
+    ('flash/hw/discovery.cpp', 'uint32_t linear = 0;', 'uint32_t returned = 0;', '0 -> 1 at 33'):
+        'the count of bytes the map request returned is never looked at',
     ('vcard/model/vcard.cpp', 'const uint8_t* b = static_cast<const uint8_t*>(input);',
      'bus = static_cast<uint32_t>(b[0] | b[1] << 8);', '8 -> 9 at 52'):
         'any high byte gives a bus above 3 either way, and such requests are refused',

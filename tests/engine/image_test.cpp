@@ -155,6 +155,12 @@ TEST_F(ImageChecks, VersionText)
 
     ImageBuffer[0x105] = 5;
     EXPECT_STREQ("ROM BIOS version is :04.25.15.00.01", BiosVersionText(ImageBuffer));
+    // Part of a signature before the block is no signature.
+    ImageBuffer[0x20] = 0xFF;
+    ImageBuffer[0x31] = 0x7F;
+    ImageBuffer[0x32] = 0x4E;
+    ImageBuffer[0x33] = 0x56;
+    EXPECT_STREQ("ROM BIOS version is :04.25.15.00.01", BiosVersionText(ImageBuffer));
 
     // Only the first occurrence counts.
     ControlBlock(0x40, 0, 0, 0, 0, 0, 0);

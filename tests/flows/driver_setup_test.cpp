@@ -327,6 +327,9 @@ TEST_F(DriverSetup, OverlongProgramPathBuildsNoDriverPath)
     strcpy(ScriptedSys.modulePath, cut.c_str());
     EXPECT_FALSE(SetProgramFolder());
     EXPECT_EQ(LastBox(), "The program folder path is too long.");
+    ScriptedSys.modulePath[0] = 0;  // the system call failed
+    EXPECT_FALSE(SetProgramFolder());
+    EXPECT_STREQ(ProgramFolder, "");
 }
 
 } // namespace

@@ -181,6 +181,12 @@ TEST_F(VcardTest, DirectPathWithoutTheMappingDriverEmptiesTheTable)
     EXPECT_FALSE(OpenVirtualHardware(AccessDirect));
     EXPECT_EQ(CardCount, 0);
     EXPECT_FALSE(ScanPciBios());
+
+    // With the mapping driver but no supported card the scan finds nothing.
+    ASSERT_TRUE(LoadMachine("device 0:0 0x8086:0x2570 class=0x060000\n"));
+    AccessMode = AccessDirect;
+    CardCount = 0;
+    EXPECT_FALSE(ScanPciBios());
 }
 
 TEST_F(VcardTest, DirectPathKeepsACardWhoseWindowCannotBeMapped)

@@ -193,6 +193,26 @@ INSTANTIATE_TEST_SUITE_P(Sets, SerialGates, ::testing::ValuesIn(SerialCards),
                              return std::string(info.param.interface);
                          });
 
+TEST_F(RegisterTest, ClosingTheSwitchReleasesTheSerialLines)
+{
+    // The part sees the switch close as its lines let go: the selection ends
+    // there, and a whole command in it takes effect.
+    Open("card 1:0 0x10DE:0x0281 bar0=0xE0000000 interface=spi\npart M25P10\n");
+    WriteReg8(0x1850, 0);
+    WriteReg32(0x1204, 0x03);
+    WriteReg32(0x1204, 0x01);  // selected
+    for (int bit = 7; bit >= 0; --bit) {
+        uint32_t out = (0x06 >> bit) & 1 ? 0x08 : 0;
+        WriteReg32(0x1204, 0x01 | out);
+        WriteReg32(0x1204, 0x05 | out);
+        WriteReg32(0x1204, 0x01 | out);
+    }
+    EXPECT_TRUE(Part().selected);
+    WriteReg8(0x1850, 1);
+    EXPECT_FALSE(Part().selected);
+    EXPECT_TRUE(Part().writeEnabled);
+}
+
 TEST_F(RegisterTest, ParallelPartsIgnoreTheSerialLines)
 {
     Open("card 1:0 0x10DE:0x0281 bar0=0xE0000000\npart 29EE010 image=04.28.20.05\n");

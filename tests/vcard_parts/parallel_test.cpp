@@ -122,6 +122,7 @@ TEST_P(ParallelRow, ProgramReadsStatusUntilDone) {
     uint8_t status = HostRead(&host, 0x2000 + last);
     EXPECT_NE(unit[last], status);
     EXPECT_EQ((~unit[last]) & 0x80, status & 0x80);   // DQ7 data# polling
+    EXPECT_EQ(0, status & 0x3F);                      // DQ6 toggles, the rest read low
     HostWait(&host, (VcTime)(type->programUs + type->loadTimeoutUs) * Us);
     for (uint32_t i = 0; i <= last; ++i) ASSERT_EQ(unit[i], HostRead(&host, 0x2000 + i)) << i;
 }
