@@ -86,9 +86,11 @@ int main(int argc, char** argv)
     pid_t pid = fork();
     if (pid == 0) {
         int null = open("/dev/null", O_RDWR);
+        const char* errors = getenv("MEASURE_ERRORS");
+        int err = errors ? open(errors, O_WRONLY | O_CREAT | O_TRUNC, 0644) : null;
         dup2(null, 0);
         dup2(null, 1);
-        dup2(null, 2);
+        dup2(err < 0 ? null : err, 2);
         const char* preload = getenv("MEASURE_PRELOAD");
         if (preload)
             setenv("LD_PRELOAD", preload, 1);
@@ -107,10 +109,13 @@ int main(int argc, char** argv)
 '''
 
 
-def child(measure, cmd, preload=None):
-    """(exit status, processor seconds, peak KiB) of one command."""
+def child(measure, cmd, preload=None, errors=None):
+    """(exit status, processor seconds, peak KiB) of one command; its
+    standard error goes to the file `errors`, if given."""
     env = dict(os.environ)
     env.pop('LD_PRELOAD', None)
+    if errors:
+        env['MEASURE_ERRORS'] = errors
     if preload:
         env['MEASURE_PRELOAD'] = preload
     out = subprocess.run([measure] + cmd, env=env, capture_output=True, text=True).stdout.split()
@@ -170,6 +175,7 @@ def main():
         block = new.find(b'\xff\x7fNV')
         if block >= 0:
             new[block + 13] ^= 0x01
+        new[IMAGE - 1] = (new[IMAGE - 1] - sum(new)) & 0xFF   # bytes summing to 0, as a BIOS image's do
         chip = old + b'\xff' * (CHIP - IMAGE)
         wanted = bytes(new) + b'\xff' * (CHIP - IMAGE)
         with open(os.path.join(work, 'P'), 'w') as f:
@@ -191,12 +197,15 @@ def main():
             for name, (cmd, target, preload) in commands.items():
                 with open(os.path.join(work, target), 'wb') as f:
                     f.write(chip)
-                status, seconds, peak = child(measure, cmd, preload)
+                errors = os.path.join(work, 'errors.txt')
+                status, seconds, peak = child(measure, cmd, preload, errors)
                 with open(os.path.join(work, target), 'rb') as f:
                     written = f.read()
                 if status != 0 or written != wanted:
                     print('bench-flashrom: %s run %d %s' % (name, run + 1,
                           'ended with status %d' % status if status else 'left the chip wrong'), file=sys.stderr)
+                    with open(errors, errors='replace') as f:
+                        sys.stderr.write(f.read()[-2000:])
                     return 1
                 cpu[name].append(seconds)
                 rss[name].append(peak)
