@@ -249,6 +249,22 @@ TEST_F(Sequences, PollingGivesUpAfterAThousandWaits)
     EXPECT_EQ(0u, EngineMachine.logCount);
 }
 
+TEST_F(Sequences, InterfaceIsReadWithTheRomAccessOpen)
+{
+    Attach("M25P10", 0x10, InterfaceSpi);
+    ChipEntry chip = {};
+    chip.StrapFlag = 1;
+    StartLog();
+    EXPECT_EQ(InterfaceSpi, DetectFlashInterface(&chip));
+    std::vector<Access> log = Log();
+    ASSERT_EQ(3u, log.size());
+    ExpectAccess(log[0], 'W', RomAccessSwitch);
+    EXPECT_EQ(0u, log[0].value);
+    ExpectAccess(log[1], 'R', StrapRegister);
+    ExpectAccess(log[2], 'W', RomAccessSwitch);
+    EXPECT_EQ(1u, log[2].value);
+}
+
 TEST_F(Sequences, SpinDelayCountsAtLeastOneUnit)
 {
     Attach("39VF512", 0xD4, InterfaceParallel);
