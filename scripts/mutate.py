@@ -72,6 +72,12 @@ EQUIVALENT = {
      '1 -> 2 at 52'): 'a byte write stores the low byte of the value, masked first or not',
     ('flash/hw/discovery.cpp', 'uint32_t linear = 0;', 'uint32_t returned = 0;', '0 -> 1 at 33'):
         'the count of bytes the map request returned is never looked at',
+    ('flash/engine/image.cpp', 'uint16_t vendor = 0;', 'uint16_t device = 0;', '0 -> 1 at 23'):
+        'ImagePciIds sets both ids before anything else',
+    ('flash/engine/image.cpp', '{', 'uint16_t vendor = 0;', '0 -> 1 at 23'):
+        'ImagePciIds sets both ids before anything else',
+    ('flash/engine/serial.cpp', '{', 'OpenRomAccess();', 'call removed'):
+        'the chip erases run inside EraseFlash, which has opened ROM access just before',
     ('vcard/model/vcard.cpp', 'const uint8_t* b = static_cast<const uint8_t*>(input);',
      'bus = static_cast<uint32_t>(b[0] | b[1] << 8);', '8 -> 9 at 52'):
         'any high byte gives a bus above 3 either way, and such requests are refused',

@@ -214,9 +214,12 @@ TEST_F(Sequences, ParallelByteProgramAndIdentification)
     OpenRomAccess();
     StartLog();
     uint8_t maker = 0, device = 0;
+    const VcTime start = EngineMachine.now;
     JedecReadId(&maker, &device);
     EXPECT_EQ(0xBF, maker);
     EXPECT_EQ(0xD4, device);
+    // A unit after the entry and another after the exit.
+    EXPECT_EQ(2ull * SpinDelayIterations * VcBusyIterationNs + 8 * VcRequestCostNs, EngineMachine.now - start);
     EXPECT_TRUE(ParallelProgramByte(0x4321, 0x5A));
     std::vector<Access> log = Log();
     const Access expected[] = {

@@ -185,6 +185,7 @@ TEST_F(DriverSetup, ServiceOfAnotherFolderThatCannotBeChangedEndsTheStartUp)
     // Unattended, the same without a box.
     AutoMode = true;
     ScriptedServices.running = true;
+    EXPECT_FALSE(OpenDriver());  // the driver alone says so as well
     EXPECT_FALSE(OpenHardware());
     EXPECT_EQ(Recording.boxCount, 1u);
 }

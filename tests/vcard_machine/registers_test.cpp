@@ -239,10 +239,16 @@ TEST_F(RegisterTest, SetUpRefusesWhatDoesNotFitAndAShortWindowGetsNoRom)
         EXPECT_FALSE(VcFitPart(machine, r.card, r.index, r.type)) << r.card << " " << r.index;
     EXPECT_STREQ(VcPartTypeName(Part().type), "29EE010");
 
-    // A window too small for the ROM aperture gets the registers only.
-    static uint8_t window[VcRegStraps + 4];
-    VcFillDirectWindow(&machine->cards[0], window, sizeof window);
+    // A window too small for the ROM aperture gets the registers only; a
+    // whole one the dual-BIOS register and the contents as well.
+    static uint8_t window[VcWindowSize];
+    machine->cards[0].dualBiosReg = 0x12345678;
+    VcFillDirectWindow(&machine->cards[0], window, VcRegStraps + 4);
     EXPECT_EQ(window[VcRegRomSwitch], 1);
+    EXPECT_EQ(window[VcRegDualBios], 0);
+    VcFillDirectWindow(&machine->cards[0], window, sizeof window);
+    EXPECT_EQ(window[VcRegDualBios], 0x78);
+    EXPECT_EQ(window[VcRomAperture], 0x55);
 }
 
 TEST_F(RegisterTest, StuckRomSwitchKeepsItsValue)

@@ -238,6 +238,15 @@ TEST_F(RequestTest, PciBiosFindsInstancesAndReadsConfiguration)
     EXPECT_EQ(LogAt(0).size, 254);
     EXPECT_EQ(LogAt(1).size, 255);
     EXPECT_EQ(LogAt(2).size, 255);
+    EXPECT_EQ(LogAt(2).value, 0u);  // nothing found
+    // Reads are counted and logged like every request.
+    StartLog();
+    uint64_t requests = machine->requestCount;
+    EXPECT_EQ(VcPciBiosRead(machine, 1, 0, 0x10, 4), 0xE3000008u);
+    EXPECT_EQ(machine->requestCount - requests, 1u);
+    ASSERT_EQ(LogSize(), 1u);
+    EXPECT_EQ(LogAt(0).value, 0xE3000008u);
+    EXPECT_TRUE(LogAt(0).ok);
 
     EXPECT_EQ(VcPciBiosRead(machine, 1, 0, 0x10, 4), 0xE3000008u);
     EXPECT_EQ(VcPciBiosRead(machine, 1, 0, 0x2E, 2), 0x80A1u);
