@@ -78,6 +78,9 @@ EQUIVALENT = {
         'ImagePciIds sets both ids before anything else',
     ('flash/engine/serial.cpp', '{', 'OpenRomAccess();', 'call removed'):
         'the chip erases run inside EraseFlash, which has opened ROM access just before',
+    ('flash/engine/parts.cpp', 'if (chip != nullptr && chip->StrapFlag != 0)',
+     'result = (ReadReg32(StrapRegister) & 0x60000000u) >> 29;', '0x60000000 -> 0x60000001 at 46'):
+        'the shift drops every bit below 29',
     ('vcard/model/vcard.cpp', 'const uint8_t* b = static_cast<const uint8_t*>(input);',
      'bus = static_cast<uint32_t>(b[0] | b[1] << 8);', '8 -> 9 at 52'):
         'any high byte gives a bus above 3 either way, and such requests are refused',

@@ -237,6 +237,10 @@ TEST_F(RegisterTest, SetUpRefusesWhatDoesNotFitAndAShortWindowGetsNoRom)
     };
     for (const auto& r : refused)
         EXPECT_FALSE(VcFitPart(machine, r.card, r.index, r.type)) << r.card << " " << r.index;
+    EXPECT_EQ(VcAddDevice(machine, 4, 0, 0x10DE, 0x0281, 0, 0, 0xE1000000), -1);   // no bus 4
+    EXPECT_EQ(VcAddDevice(machine, 0, 64, 0x10DE, 0x0281, 0, 0, 0xE1000000), -1);  // no slot 64
+    EXPECT_EQ(VcAddCard(machine, 0, 0, false, false), -1);                         // a card already
+    EXPECT_EQ(VcAddCard(machine, machine->deviceCount, 0, false, false), -1);
     EXPECT_STREQ(VcPartTypeName(Part().type), "29EE010");
 
     // A window too small for the ROM aperture gets the registers only; a

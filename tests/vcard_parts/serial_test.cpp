@@ -98,6 +98,16 @@ TEST_P(SpiRow, DataLineChangesBetweenClocksAreNoEdges)
     EXPECT_EQ(plain[1], toggled[1]);
 }
 
+TEST_P(SpiRow, StatusWriteTakesTheByteAfterTheOpcode)
+{
+    Send(&host, {0x06});
+    Send(&host, {0x01, 0x0C});
+    EXPECT_EQ(0x0C, SpiStatus(&host));
+    Send(&host, {0x06});
+    Send(&host, {0x01, 0x00});
+    EXPECT_EQ(0x00, SpiStatus(&host));
+}
+
 TEST_P(SpiRow, EraseAndProgramWithWriteEnable) {
     uint8_t data[4] = {0x12, 0x34, 0x56, 0x78};
     int count = type->pageSize > 1 ? 4 : 1;
