@@ -578,6 +578,7 @@ TEST_F(Flash, VerifyAndReadBackOfTheRom)
     EXPECT_EQ("ROM file size isn't the same!!", LastLine());
     ImageLength = 0;
     EXPECT_FALSE(VerifyRom(ImageBuffer));
+    ImageLength = 32768;
     EXPECT_FALSE(ReadRomImage(SpareImageBuffer));
     EXPECT_EQ(1, EngineCard()->romSwitch);
 
