@@ -35,6 +35,11 @@ uint64_t MonotonicNs()
     return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
 }
 
+uint64_t CardClockNs()
+{
+    return ActiveBackend && ActiveBackend->clock ? ActiveBackend->clock() : MonotonicNs();
+}
+
 bool DeviceOpen(const char* path, DriverHandle* handle)
 {
     *handle = 0;
@@ -79,9 +84,11 @@ uint32_t PciBiosReadConfigDword(uint8_t, uint8_t, uint8_t)
 
 void PlatformSleep(uint32_t milliseconds)
 {
+    uint64_t asked = static_cast<uint64_t>(milliseconds) * 1000000u;
     if (ActiveBackend && ActiveBackend->advance)
-        ActiveBackend->advance(static_cast<uint64_t>(milliseconds) * 1000000u);
+        ActiveBackend->advance(asked);
     ++Waits.sleeps;
+    Waits.sleepAskedNs += asked;
     if (!RealWaits)
         return;
     uint64_t start = MonotonicNs();
@@ -101,6 +108,7 @@ void PlatformBusyLoop(uint32_t iterations)
     if (ActiveBackend && ActiveBackend->advance)
         ActiveBackend->advance(iterations * BusyIterationNs);
     ++Waits.busyLoops;
+    Waits.busyAskedNs += iterations * BusyIterationNs;
     if (!RealWaits)
         return;
     uint64_t start = MonotonicNs();

@@ -13,6 +13,9 @@ struct DriverBackend {
                     uint32_t* returned);
     // Time passing outside requests (virtual card: its clock); may be 0.
     void (*advance)(uint64_t nanoseconds);
+    // The card's own clock in nanoseconds where it has one (the virtual
+    // card's); 0: the card lives in real time (MonotonicNs).
+    uint64_t (*clock)();
 };
 
 // The backend of this run; 0 before one is chosen (every open then fails).
@@ -28,13 +31,20 @@ extern bool RegistersReachable;
 // pass in the card's own time only.
 extern bool RealWaits;
 
-// Real time spent waiting, for the benchmark: Sleep calls and busy loops.
+// Real time spent waiting, for the benchmark: Sleep calls and busy loops;
+// and the waits asked for, whether waited in real time or let pass in the
+// virtual card's (the rehearsal's prediction).
 struct WaitTotals {
     uint64_t sleepNs;
     uint64_t busyNs;
     uint64_t sleeps;
     uint64_t busyLoops;
+    uint64_t sleepAskedNs;
+    uint64_t busyAskedNs;
 };
 extern WaitTotals Waits;
 
 uint64_t MonotonicNs();
+
+// The active backend's clock: the card's own, or MonotonicNs.
+uint64_t CardClockNs();

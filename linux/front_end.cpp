@@ -24,10 +24,12 @@
 #include "linux/image_file.h"
 #include "linux/options.h"
 #include "linux/paths.h"
+#include "linux/rehearsal.h"
 #include "linux/run_locks.h"
 #include "linux/run_log.h"
 #include "linux/stop_signals.h"
 #include "linux/sysfs_driver.h"
+#include "linux/twin.h"
 #include "linux/virtual_backend.h"
 #include "platform/console/console.h"
 #include "platform/dialogs.h"
@@ -62,6 +64,10 @@ bool ProfileIsExample;
 // An update first backs the card's BIOS up (not with --no-backup, nor in
 // the demo, which saves one itself).
 bool BackupBeforeUpdate;
+// Each update is rehearsed on the card's twin first (and, with
+// RehearseOnly, only there).
+bool RehearseUpdates;
+bool RehearseOnly;
 
 void Complain(const char* text)
 {
@@ -282,10 +288,21 @@ int RunOneCommand(const Command& command, bool force)
     ConsoleSeen.lastBoxCaption[0] = 0;
     uint32_t declinedBefore = ConsoleSeen.declined;
     switch (command.kind) {
-    case CmdUpdate:
+    case CmdUpdate: {
         Heading("Update BIOS", command.argument);
+        bool handed = HandImageOver(command.argument, force);
+        // The card is only read until the rehearsal has passed.
+        if (RehearseUpdates) {
+            int rehearsed = RehearseUpdate(command.argument);
+            if (rehearsed != ExitOk || RehearseOnly) {
+                ConsoleImageChoice = ConsoleHandedImage{};
+                if (rehearsed == ExitOk)
+                    ConsolePrintLine("== --rehearse-only: the card itself was not updated.");
+                return rehearsed;
+            }
+        }
         // The backup only for an image that will reach the flow's question.
-        if (HandImageOver(command.argument, force) && BackupBeforeUpdate) {
+        if (handed && BackupBeforeUpdate) {
             char backup[PathBufferSize];
             int status = BackUpCard(backup, sizeof backup);
             if (status != ExitOk) {
@@ -298,6 +315,7 @@ int RunOneCommand(const Command& command, bool force)
         ConsoleFileChoice = 0;
         ConsoleImageChoice = ConsoleHandedImage{};
         return Outcome(UpdateDone, declinedBefore);
+    }
     case CmdSave:
         Heading("Save BIOS", command.argument);
         ConsoleFileChoice = command.argument;
@@ -316,6 +334,9 @@ int RunOneCommand(const Command& command, bool force)
     case CmdVerify:
         Heading("Verify", command.argument);
         return VerifyCard(command.argument);
+    case CmdTwin:
+        Heading("Twin", command.argument);
+        return ExportTwin(command.argument);
     default:
         return ExitOk;
     }
@@ -477,6 +498,11 @@ int Run(const Options& options)
     ConsoleProgress = options.progress;
     ConsoleCardChoice = options.card;
     BackupBeforeUpdate = !options.noBackup && !demo;
+    RehearseUpdates = options.rehearse || options.rehearseOnly;
+    RehearseOnly = options.rehearseOnly;
+    bool twin = OnlyCommand(options, CmdTwin);
+    // A twin is the card as it is: nothing is written to it.
+    ConsoleRefuseRestoreOffer = twin ? "twin only reads the card" : 0;
     // An unattended start shows no window, so no status lines, unless the
     // restore offer is taken.
     ConsoleHoldStatus = options.autoMode;
@@ -499,6 +525,8 @@ int Run(const Options& options)
     FlashPartTouched = 0;
     status = Settle(StartUp(options.autoMode));
     LogSettleStep();
+    if (twin && status == ExitFailed && !MainWindowAlive)
+        TellNoTwin();
     bool ownCommand = false;
     if (MainWindowAlive) {
         NoteStartedCard();

@@ -23,6 +23,8 @@ enum : int {
     OptNoWait,
     OptProgress,
     OptLog,
+    OptRehearse,
+    OptRehearseOnly,
 };
 
 // ':' first: a missing argument comes back as ':', told apart from an
@@ -42,6 +44,7 @@ const struct {
     {"verify", CmdVerify, true},
     {"inspect", CmdInspect, true},
     {"demo", CmdDemo, false},
+    {"twin", CmdTwin, true},
 };
 
 // The options that only set a flag.
@@ -57,6 +60,8 @@ const struct {
     {OptForce, &Options::force},
     {OptNoBackup, &Options::noBackup},
     {OptNoWait, &Options::noWait},
+    {OptRehearse, &Options::rehearse},
+    {OptRehearseOnly, &Options::rehearseOnly},
 };
 
 const struct {
@@ -155,9 +160,19 @@ int ParseCommands(int count, char** words, Options* options)
     // These are runs of their own.
     for (int i = 0; options->commandCount > 1 && i < options->commandCount; ++i) {
         CommandKind kind = options->commands[i].kind;
-        if (kind == CmdList || kind == CmdInspect || kind == CmdDemo)
+        if (kind == CmdList || kind == CmdInspect || kind == CmdDemo || kind == CmdTwin)
             return UsageError("this command stands alone:", CommandName(kind));
     }
+    bool update = false;
+    for (int i = 0; i < options->commandCount; ++i)
+        update = update || options->commands[i].kind == CmdUpdate;
+    if ((options->rehearse || options->rehearseOnly) && !update)
+        return UsageError(options->rehearseOnly ? "--rehearse-only goes with update" : "--rehearse goes with update",
+                          0);
+    // A twin is the card as it is: the start-up offer to rewrite ROM 1 is
+    // declined for it.
+    if (options->acceptRestoreOffer && OnlyCommand(*options, CmdTwin))
+        return UsageError("twin only reads the card; --accept-restore-offer does not go with it", 0);
     if (options->autoMode && options->commandCount > 0)
         return UsageError("-A takes no command: the unattended start ends after the start-up", 0);
     return ExitOk;
@@ -171,6 +186,8 @@ const struct option LongOptions[] = {
     {"yes", no_argument, 0, 'y'},
     {"accept-restore-offer", no_argument, 0, OptAcceptRestoreOffer},
     {"no-backup", no_argument, 0, OptNoBackup},
+    {"rehearse", no_argument, 0, OptRehearse},
+    {"rehearse-only", no_argument, 0, OptRehearseOnly},
     {"force", no_argument, 0, OptForce},
     {"no-wait", no_argument, 0, OptNoWait},
     {"progress", required_argument, 0, OptProgress},

@@ -6,7 +6,7 @@
 
 #include "platform/console/console.h"
 
-enum CommandKind { CmdList, CmdInfo, CmdUpdate, CmdSave, CmdRestore, CmdVerify, CmdInspect, CmdDemo };
+enum CommandKind { CmdList, CmdInfo, CmdUpdate, CmdSave, CmdRestore, CmdVerify, CmdInspect, CmdDemo, CmdTwin };
 
 struct Command {
     CommandKind kind;
@@ -32,6 +32,8 @@ struct Options {
     bool acceptRestoreOffer;
     bool force;
     bool noBackup;
+    bool rehearse;      // each update first on the card's twin
+    bool rehearseOnly;  // ... and only there
     bool autoMode;
     bool noWait;
     bool verbose;

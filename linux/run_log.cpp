@@ -42,6 +42,7 @@ struct Requests {
     uint64_t config, reads, writes, other;
 } Totals;
 FlashPhaseKind StepPhase = FlashPhaseNone;
+bool StepsOff;
 uint64_t StepStartNs;
 uint64_t StepRequests;
 
@@ -187,7 +188,7 @@ const char* PhaseName(FlashPhaseKind phase)
 // it; the note itself comes back here through stderr and finds it ended.
 void SettleStep(FlashPhaseKind now)
 {
-    if (now == StepPhase)
+    if (now == StepPhase || StepsOff)
         return;
     FlashPhaseKind ended = StepPhase;
     uint64_t requests = StepRequests;
@@ -292,6 +293,8 @@ void LogRaw(const char* kind, const char* text)
 
 void LogDriverRequest(uint32_t code)
 {
+    if (StepsOff)
+        return;
     if (code == IOCTL_PCI_CONFIG)
         ++Totals.config;
     else if (code == IOCTL_MEM_READ)
@@ -308,6 +311,12 @@ void LogDriverRequest(uint32_t code)
 void LogSettleStep()
 {
     SettleStep(FlashPhase);
+}
+
+void LogStepsOff()
+{
+    StepsOff = true;
+    Verbose = false;
 }
 
 void LogRequestTotals()

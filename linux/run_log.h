@@ -31,3 +31,7 @@ void LogSettleStep();
 
 // Notes the driver requests of the whole run by kind.
 void LogRequestTotals();
+
+// In a rehearsal's process the requests and steps are the twin's: none of
+// them is counted, timed or noted from here on.
+void LogStepsOff();

@@ -477,7 +477,7 @@ void OnFatalSignal(int signalNumber)
 
 }  // namespace
 
-const DriverBackend SysfsBackend = {"sysfs", 0, SysfsDriverControl, 0};
+const DriverBackend SysfsBackend = {"sysfs", 0, SysfsDriverControl, 0, 0};
 
 bool SysfsDriverStart(const char* root, bool mapWindows, char* error, size_t errorSize)
 {

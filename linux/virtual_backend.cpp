@@ -52,9 +52,14 @@ void Advance(uint64_t nanoseconds)
         VcAdvance(Machine, nanoseconds);
 }
 
+uint64_t Clock()
+{
+    return Machine ? Machine->now : 0;
+}
+
 }  // namespace
 
-const DriverBackend VirtualBackend = {"virtual", Open, Control, Advance};
+const DriverBackend VirtualBackend = {"virtual", Open, Control, Advance, Clock};
 bool VirtualFilesKept = true;
 bool VirtualChangesDropped;
 

@@ -894,6 +894,10 @@ TEST_F(Qzflash, ArgumentsAreChecked)
         {{"--virtual", "--progress=never", "--progress=always"}, "given twice: \"--progress\""},
         {{"--virtual", "list", "info"}, "this command stands alone: \"list\""},
         {{"--virtual", "inspect", "a.rom", "inspect", "b.rom"}, "this command stands alone: \"inspect\""},
+        {{"--virtual", "info", "twin", "a.profile"}, "this command stands alone: \"twin\""},
+        {{"--virtual", "--accept-restore-offer", "twin", "a.profile"}, "twin only reads the card"},
+        {{"--virtual", "--rehearse", "save", "a.rom"}, "--rehearse goes with update"},
+        {{"--virtual", "--rehearse-only", "info"}, "--rehearse-only goes with update"},
         {{"--virtual", "--progress=sometimes"}, "--progress takes auto, always or never"},
         {{"--virtual", "save", std::string(300, 'x')}, "the file name is too long"},
         {{"--virtual", "--log", "no/such/folder/run.log", "info"}, "no/such/folder/run.log: No such file"},
@@ -972,7 +976,7 @@ TEST_F(Qzflash, HelpAndManualNameEveryOption)
         EXPECT_NE(manual.find(roff), std::string::npos) << name;
     }
     for (const char* command : {"list", "info", "update FILE", "save FILE", "restore", "verify FILE", "inspect FILE",
-                                "demo [DIR]"})
+                                "twin PROFILE", "demo [DIR]"})
         EXPECT_NE(run.out.find(std::string("  ") + command + " "), std::string::npos) << command;
     // The last line names the examples' folder the program found.
     EXPECT_EQ(help.back().find("Example profiles: /"), help.back().find("Example profiles: "));
@@ -1695,6 +1699,257 @@ TEST_F(FakeCard, RealCardsByAddressWithTheirPartAndNoBackupOfAnEmptyPart)
     EXPECT_EQ(run.out.find("Erase BIOS"), std::string::npos);
     EXPECT_EQ(ByteAt(0x1850), 0x01);
     EXPECT_EQ(ByteAt(0x300000), 0xBF);
+}
+
+
+// ---- the card's virtual twin, and rehearsals on it ----
+
+// Started on its twin, every example profile's card and a card of each
+// command set and part family shows what it showed itself.
+TEST_F(Qzflash, ATwinStartsUpAsTheCardItCameFrom)
+{
+    struct Case {
+        const char* machine;  // an example profile's name, or a profile's text
+        const char* card;     // --card, or 0 for the only card
+    };
+    const Case cases[] = {
+        {"one-card", 0},      // parallel, page write (29EE010)
+        {"dual-bios", 0},     // two ROMs, booted from the second
+        {"spi-card", 0},      // SPI, Atmel family, the second of two device codes
+        {"busy-machine", 0},  // parallel, byte program (39VF010), among other devices
+        {"three-cards", "0"}, // SPI, ST family (M25P10)
+        {"three-cards", "1"},
+        {"three-cards", "2"},
+        {"card 0:5 0x10DE:0x0322 bar0=0xE8000000 interface=spi\npart 25VF010 image=04.34.20.19.00\n", 0},
+        {"card 2:37 0x10DE:0x0322 subsystem=0x1458:0x3501 bar0=0xE9000008 interface=spi\n"
+         "part 25LV512 image=04.34.20.19.00\n",
+         0},  // SPI, PMC family, a 64 KiB part at function 1
+        {"card 1:0 0x10DE:0x0322 bar0=0xE8000008 interface=serial2\npart 29C010A image=04.34.20.19.00\n", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.machine) + (c.card ? " card " : "") + (c.card ? c.card : ""));
+        std::string machine = strchr(c.machine, '\n') ? Profile(c.machine) : c.machine;
+        std::vector<std::string> on = {"--virtual", machine, "--no-wait"};
+        if (c.card)
+            on = on + Lines{"--card", c.card};
+        Outcome real = Start(on + Lines{"info"});
+        Outcome made = Start(on + Lines{"--yes", "twin", "twin.profile"});
+        ASSERT_EQ(made.status, 0) << made.out << made.err;
+        Outcome twin = Start({"--virtual", "twin.profile", "--no-wait", "info"});
+        EXPECT_EQ(twin.status, real.status) << twin.err;
+        EXPECT_TRUE(SameLines(twin.out, SplitLines(real.out)));
+    }
+}
+
+// The part files hold all the window shows of each part: past the image's
+// length, up to the part's size.
+TEST_F(Qzflash, ATwinKeepsEachPartWhole)
+{
+    Bytes rom1 = ReadBytes(Image("rom1.rom", 0x0281, "04.28.20.01", 32768));
+    Bytes rom2 = ReadBytes(Image("rom2.rom", 0x0281, "04.28.20.05.01"));
+    rom1.insert(rom1.end(), 100, 0x5A);
+    WriteBytes(Path("rom1.rom"), rom1);
+    // Two parts of different rows: the start-up identifies ROM 2's alone.
+    std::string profile = Profile("card 1:0 0x10DE:0x0281 subsystem=0x1462:0x8831 bar0=0xFD000000 dual=rom2\n"
+                                  "part 39VF010 file=rom1.rom\n"
+                                  "part 29EE010 file=rom2.rom\n");
+    Outcome made = Virtual(profile, {"twin", "copy.profile"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    std::string text = ReadAll(Path("copy.profile"));
+    EXPECT_NE(text.find("\ncard 1:0 0x10DE:0x0281 subsystem=0x1462:0x8831 bar0=0xFD000000 class=0x030000 "
+                        "interface=parallel dual=rom2\npart 39VF010 code=0xD5 file=copy-rom1.rom\n"
+                        "part 29EE010 code=0x07 file=copy-rom2.rom\n"),
+              std::string::npos)
+        << text;
+    for (Bytes* part : {&rom1, &rom2})
+        part->resize(128 * 1024, 0xFF);
+    EXPECT_TRUE(ReadBytes(Path("copy-rom1.rom")) == rom1);
+    EXPECT_TRUE(ReadBytes(Path("copy-rom2.rom")) == rom2);
+    // Only read: the machine's own files are as they were, the offer declined.
+    EXPECT_NE(made.out.find("OK or Cancel [y/N]? Cancel (twin only reads the card)\n"), std::string::npos) << made.out;
+    EXPECT_EQ(ReadBytes(Path("rom2.rom")).size(), 65536u);
+}
+
+// Files that are there are replaced when the user says so, whole; what is no
+// regular file is never replaced.
+TEST_F(Qzflash, ATwinReplacesFilesOnlyWhenToldTo)
+{
+    std::string profile = Profile(OneCard);
+    WriteText("twin.rom", "old part\n");
+    struct Case {
+        std::vector<std::string> args;
+        const char* input;
+        int status;
+        bool replaced;
+    };
+    const Case cases[] = {
+        {{"twin", "twin.profile"}, "n\n", 4, false},
+        {{"twin", "twin.profile"}, "y\n", 0, true},
+        {{"--yes", "twin", "twin.profile"}, "", 0, true},
+    };
+    for (const Case& c : cases) {
+        WriteText("twin.profile", "keep me\n");
+        Outcome run = Virtual(profile, c.args, c.input);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_NE(run.out.find("Twin: twin.profile, twin.rom already exist.\n"), std::string::npos) << run.out;
+        EXPECT_EQ(ReadAll(Path("twin.profile")) != "keep me\n", c.replaced);
+    }
+    // A pipe where a part file would go: nothing is written, the pipe stays.
+    unlink(Path("twin.profile").c_str());
+    ASSERT_EQ(mkfifo(Path("fifo.rom").c_str(), 0600), 0);
+    Outcome run = Virtual(profile, {"--yes", "twin", "fifo.profile"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("fifo.rom is not a regular file; it was left as it is, and no twin was written"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(access(Path("fifo.profile").c_str(), F_OK), 0);
+}
+
+// Rehearsals foretell what the update on the card itself does: success where
+// it succeeds, the very failure where it fails before the card is touched
+// (and then the card is left as it is); a fault of the card that its twin
+// cannot know is not foretold, and the real update's failure is told as
+// ever.
+TEST_F(Qzflash, ARehearsalForetellsTheUpdate)
+{
+    Image("new.rom", 0x0281, "04.28.21.00");
+    Image("nv25.rom", 0x0253, "04.25.00.40");
+    Image("spi.rom", 0x0322, "04.34.20.20.00");
+    // A header that says 65,664 bytes: more than any image the program takes.
+    Bytes big = ReadBytes(Image("big.rom", 0x0281, "04.28.21.00"));
+    big[0x02] = 0x60;
+    big[0x34] |= 0x80;
+    big[0x36] = 0x00;
+    big[0x37] = 0xF0;
+    big[0xF001] = 0x21;
+    WriteBytes(Path("big.rom"), big);
+    // An image of 61,568 bytes by its extension: not a whole number of a
+    // 256-byte page part's pages. Its checksum is made right again.
+    Bytes odd = ReadBytes(Image("odd.rom", 0x0322, "04.34.20.20.00"));
+    odd[0x02] = 0x60;
+    odd[0x34] |= 0x80;
+    odd[0x36] = 0x00;
+    odd[0x37] = 0xF0;
+    odd[0xF001] = 0x01;
+    uint8_t sum = 0;
+    for (size_t i = 0; i < 0xF080; ++i)
+        sum = static_cast<uint8_t>(sum + odd[i]);
+    odd[0xF07F] = static_cast<uint8_t>(odd[0xF07F] - sum);
+    WriteBytes(Path("odd.rom"), odd);
+    const char Spi256[] = "card 1:0 0x10DE:0x0322 bar0=0xE0000000 interface=spi\n"
+                          "part AT25F1024 code=0x60 file=card.rom image=04.34.20.19.00\n";
+    const char EraseHangs[] = "card 1:0 0x10DE:0x0281 bar0=0xE3000008\n"
+                              "part 29EE010 file=card.rom image=04.28.20.05.01\n"
+                              "part-fault erase-never-finishes\n";
+    struct Case {
+        const char* profile;
+        uint16_t deviceId; // the card's
+        const char* image;
+        bool passes;       // the rehearsal ends "Flash OK!! "
+        int status;        // of the run with --rehearse
+        const char* last;  // the last line of the rehearsal, or of the real update
+    };
+    const Case cases[] = {
+        {OneCard, 0x0281, "new.rom", true, 0, "Flash OK!! "},
+        {Spi256, 0x0322, "spi.rom", true, 0, "Flash OK!! "},
+        {OneCard, 0x0281, "nv25.rom", false, 1, "Device ID ( 253) Vendor ID (10DE)  mismatch...."},
+        {OneCard, 0x0281, "big.rom", false, 1, "File open faile  big.rom"},
+        {Spi256, 0x0322, "odd.rom", false, 1, "Page size is not mach witch ROM !"},
+        {EraseHangs, 0x0281, "new.rom", true, 5, "Erase BIOS"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.image) + " on\n" + c.profile);
+        std::string profile = Profile(c.profile);
+        // The update without a rehearsal, then with one, on the same part.
+        Bytes before = ReadBytes(Image("card.rom", c.deviceId, "04.20.00.00"));
+        Outcome plain = Virtual(profile, {"--yes", "update", c.image});
+        WriteBytes(Path("card.rom"), before);
+        Outcome run = Virtual(profile, {"--yes", "--rehearse", "update", c.image});
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_EQ(run.status, plain.status);
+        EXPECT_NE(plain.out.find(std::string("\n") + c.last + "\n"), std::string::npos) << plain.out;
+        // Every line of the rehearsal is marked, its end and prediction said.
+        bool realRan = run.out.find("\nErase BIOS\n") != std::string::npos;
+        EXPECT_EQ(run.out.find("\nrehearsal: Flash OK!! \n") != std::string::npos, c.passes) << run.out;
+        EXPECT_EQ(run.out.find("\n== Rehearsal passed: the twin ended \"Flash OK!! \"") != std::string::npos,
+                  c.passes);
+        EXPECT_EQ(realRan, c.passes) << run.out;
+        if (!c.passes) {
+            EXPECT_NE(run.out.find(std::string("\nrehearsal: ") + c.last + "\n"), std::string::npos) << run.out;
+            EXPECT_NE(run.out.find(std::string("(its last line: \"") + c.last + "\"). The card was not touched.\n"),
+                      std::string::npos)
+                << run.out;
+            EXPECT_TRUE(ReadBytes(Path("card.rom")) == before);
+        }
+        // The real update's own outcome, unmarked.
+        EXPECT_EQ(run.out.find("\nFlash OK!! \n") != std::string::npos, c.status == 0) << run.out;
+        EXPECT_EQ(run.err.find(MayNotBoot) != std::string::npos, c.status == 5) << run.err;
+    }
+}
+
+// --rehearse-only: the rehearsal and its prediction, and nothing else: the
+// part's file byte for byte, no backup, nothing but the log's lines written.
+TEST_F(Qzflash, RehearseOnlyLeavesTheCardAsItIs)
+{
+    std::string profile = Profile(OneCard);
+    Image("new.rom", 0x0281, "04.28.21.00");
+    Bytes before = ReadBytes(Image("card.rom", 0x0281, "04.28.20.05.01"));
+    Outcome run = Start({"--virtual", profile, "--no-wait", "--rehearse-only", "--log", "run.log", "update", "new.rom"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(ReadBytes(Path("card.rom")) == before);
+    EXPECT_NE(access(Path("state").c_str(), F_OK), 0) << "a backup was made";
+    EXPECT_EQ(run.out.find("\nErase BIOS\n"), std::string::npos) << run.out;
+    // The prediction: waits, bus time at the virtual card's cost, the part's times.
+    Lines lines = SplitLines(run.out);
+    auto has = [&](const std::string& start) {
+        return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(start, 0) == 0; });
+    };
+    EXPECT_TRUE(has("== Rehearsal passed: the twin ended \"Flash OK!! \". The real update should take about 8."))
+        << run.out;
+    EXPECT_TRUE(has("==   5.10 s of Sleep calls the flash procedure mandates")) << run.out;
+    EXPECT_TRUE(has("==   within these, 2.58 s of the part's own erase and program times")) << run.out;
+    EXPECT_NE(run.out.find(" register accesses at 1000 ns each (the virtual card's own time for one);\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(lines.back(), "== --rehearse-only: the card itself was not updated.");
+    std::string log = ReadAll(Path("run.log"));
+    EXPECT_NE(log.find("out: rehearsal: Flash OK!! \n"), std::string::npos) << log;
+    // The twin's steps are no steps of the run.
+    EXPECT_EQ(log.find("step erasing"), std::string::npos) << log;
+}
+
+// The twin of a real card through sysfs: read only, and its twin starts up
+// as it does; a part outside the catalogue has none.
+TEST_F(FakeCard, ATwinOfARealCardStartsUpAsItDoes)
+{
+    Outcome real = Start({"info"}, "", sysfs.c_str());
+    ASSERT_EQ(real.status, 0) << real.err;
+    Bytes window = ReadBytes(device + "/resource0");
+    Outcome made = Start({"twin", "card.profile"}, "", sysfs.c_str());
+    ASSERT_EQ(made.status, 0) << made.err;
+    // Nothing written beyond what every start-up writes; the switch closed.
+    EXPECT_TRUE(ReadBytes(device + "/resource0") == window);
+    Bytes part = ReadBytes(Path("card.rom"));
+    ASSERT_EQ(part.size(), 128u * 1024);
+    EXPECT_TRUE(std::equal(part.begin(), part.end(), window.begin() + 0x300000));
+    Outcome twin = Start({"--virtual", "card.profile", "--no-wait", "info"});
+    EXPECT_EQ(twin.status, 0) << twin.err;
+    EXPECT_TRUE(SameLines(twin.out, SplitLines(real.out)));
+    // A rehearsal times one register access on this card.
+    Image("new.rom", 0x0281, "04.28.21.00");
+    Outcome rehearsed = Start({"--rehearse-only", "update", "new.rom"}, "", sysfs.c_str());
+    EXPECT_EQ(rehearsed.status, 0) << rehearsed.out << rehearsed.err;
+    EXPECT_NE(rehearsed.out.find(" ns each (measured on this card);\n"), std::string::npos) << rehearsed.out;
+    EXPECT_TRUE(ReadBytes(device + "/resource0") == window);
+
+    PutAt(0x300000, {0x12, 0x34});
+    Outcome none = Start({"twin", "other.profile"}, "", sysfs.c_str());
+    EXPECT_EQ(none.status, 1);
+    EXPECT_NE(none.err.find("flash part (codes 12,34) is not in the catalogue of modelled flash parts"),
+              std::string::npos)
+        << none.err;
+    EXPECT_NE(access(Path("other.profile").c_str(), F_OK), 0);
+    EXPECT_EQ(ByteAt(0x1850), 0x01);
 }
 
 }  // namespace

@@ -194,6 +194,13 @@ TEST_F(RequestTest, EveryRequestIsCountedTimedAndLoggedInOrder)
     machine->logEnabled = false;
     Read(1, 0xE3001850, 1);
     EXPECT_EQ(LogSize(), 4u);
+
+    // A machine given the cost measured on a real card charges that instead.
+    machine->requestCostNs = 137;
+    start = machine->now;
+    Read(1, 0xE3001850, 1);
+    Read(2, 0xE3001850, 1);
+    EXPECT_EQ(machine->now - start, 2u * 137u);
 }
 
 TEST_F(RequestTest, FaultRulesSkipThenFailACountOfMatches)

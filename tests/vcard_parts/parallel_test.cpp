@@ -112,6 +112,8 @@ TEST_P(ParallelRow, ChipEraseIsBusyForItsTimeThenBlank) {
     EXPECT_EQ(0xFF, HostRead(&host, 0x100));
     EXPECT_EQ(0xFF, HostRead(&host, 0x101));
     EXPECT_EQ(1u, g_part.eraseCount);
+    // The program before and the erase, at their modelled times.
+    EXPECT_EQ((VcTime)type->programUs * Us + (VcTime)type->eraseMs * Ms, g_part.busyTime);
 }
 
 TEST_P(ParallelRow, ProgramReadsStatusUntilDone) {
@@ -290,6 +292,7 @@ TEST(ParallelPart, FaultsEraseAndProgramNeverFinish) {
     HostWait(&g.host, 100000 * Ms);
     EXPECT_NE(0xFF, HostRead(&g.host, 0));
     EXPECT_TRUE(VcPartBusy(&g_part, g.host.now));
+    EXPECT_EQ(0u, g_part.busyTime);   // no time of its own to tell
 }
 
 TEST(ParallelPart, FaultsStuckBitAndDeadByte) {

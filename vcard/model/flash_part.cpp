@@ -137,6 +137,7 @@ void VcPartStartBusy(VcFlashPart* part, uint8_t kind, VcTime from, uint64_t ns) 
     bool never = kind == VcBusyErase ? part->faults.eraseNeverFinishes : part->faults.programNeverFinishes;
     part->busyKind = kind;
     part->busyUntil = never ? ~(VcTime)0 : from + ns;
+    if (!never) part->busyTime += ns;
     if (kind == VcBusyErase)
         ++part->eraseCount;
     else

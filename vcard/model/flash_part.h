@@ -114,6 +114,7 @@ struct VcFlashPart {
     uint64_t programCount;        // programs and erases carried out, for tests
     uint64_t eraseCount;
     uint64_t programCommands;     // serial program commands received, carried out or not
+    VcTime busyTime;              // their modelled times added up (one that never ends adds none)
     char file[260];               // host layer: where the contents live
     uint8_t data[VcMaxFlashSize];
 };

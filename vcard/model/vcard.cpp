@@ -287,7 +287,7 @@ bool Finish(VcMachine* machine, uint32_t code, uint32_t address, uint32_t value,
 void Begin(VcMachine* machine)
 {
     machine->requestCount++;
-    machine->now += VcRequestCostNs;
+    machine->now += machine->requestCostNs ? machine->requestCostNs : VcRequestCostNs;
 }
 
 VcPciDevice* FindDevice(VcMachine* machine, uint32_t bus, uint32_t slot)

@@ -22,7 +22,8 @@ enum {
 };
 
 // Cost of one driver request in virtual time: about one DeviceIoControl round
-// trip plus one PCI/AGP bus access on a machine of the cards' era.
+// trip plus one PCI/AGP bus access on a machine of the cards' era. A machine
+// may be given another (VcMachine::requestCostNs).
 enum : uint32_t { VcRequestCostNs = 1000 };
 // One iteration of an empty busy loop on such a machine.
 enum : uint32_t { VcBusyIterationNs = 1 };
@@ -114,6 +115,9 @@ struct VcMachine {
     VcCard cards[VcMaxCards];
     int cardCount;
     VcTime now;
+    // What a request costs in virtual time; 0 is VcRequestCostNs. A twin of
+    // a real card runs at the cost measured on that card.
+    uint32_t requestCostNs;
     uint64_t requestCount;
     uint64_t failedCount;
     bool logEnabled;
@@ -158,7 +162,7 @@ bool VcAddFaultRule(VcMachine* machine, uint32_t code, uint32_t address, uint32_
 VcCard* VcFindCard(VcMachine* machine, uint32_t physicalAddress);
 
 // The driver contract: one DeviceIoControl on "\\.\Norvik". Advances time by
-// VcRequestCostNs, counts and logs the request.
+// the machine's request cost, counts and logs the request.
 bool VcDeviceControl(VcMachine* machine, uint32_t code, const void* input, uint32_t inputLength,
                      void* output, uint32_t outputLength, uint32_t* returned);
 

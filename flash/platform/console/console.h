@@ -23,12 +23,17 @@ extern FILE* ConsoleIn;      // answers to questions (stdin)
 // ---- answers set by the front end ----
 
 // Every question of a command (Confirm, replacing a file) is answered OK
-// without asking.
+// without asking; the answer is shown with ConsoleAssumeYesWhy ("--yes"
+// when 0).
 extern bool ConsoleAssumeYes;
+extern const char* ConsoleAssumeYesWhy;
 // The start-up offer to restore ROM 1 from ROM 2 belongs to no command, so
 // ConsoleAssumeYes leaves it alone: set, it is taken without asking;
 // otherwise it is asked at a terminal only and declined anywhere else.
 extern bool ConsoleTakeRestoreOffer;
+// A run that must not write the card declines the offer without asking,
+// shown with this reason (0: the rule above).
+extern const char* ConsoleRefuseRestoreOffer;
 // The card chosen on the command line instead of the selection dialog; -1 asks.
 extern int ConsoleCardChoice;
 // The name the next file dialog returns; 0 makes it a cancelled dialog. Used

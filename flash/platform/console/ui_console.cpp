@@ -16,7 +16,9 @@ FILE* ConsoleErr;
 FILE* ConsoleBarOut;
 FILE* ConsoleIn;
 bool ConsoleAssumeYes;
+const char* ConsoleAssumeYesWhy;
 bool ConsoleTakeRestoreOffer;
+const char* ConsoleRefuseRestoreOffer;
 ConsoleHandedImage ConsoleImageChoice;
 int ConsoleCardChoice = -1;
 const char* ConsoleFileChoice;
@@ -196,11 +198,14 @@ bool Ask(const char* yesWord, const char* noWord, Preset preset, const char* why
 
 bool ConsoleAsk(const char* yesWord, const char* noWord)
 {
-    return Ask(yesWord, noWord, ConsoleAssumeYes ? PresetYes : AskIt, "--yes");
+    return Ask(yesWord, noWord, ConsoleAssumeYes ? PresetYes : AskIt,
+               ConsoleAssumeYesWhy ? ConsoleAssumeYesWhy : "--yes");
 }
 
 bool ConsoleAskRestoreOffer(const char* yesWord, const char* noWord)
 {
+    if (ConsoleRefuseRestoreOffer)
+        return Ask(yesWord, noWord, PresetNo, ConsoleRefuseRestoreOffer);
     if (ConsoleTakeRestoreOffer)
         return Ask(yesWord, noWord, PresetYes, "--accept-restore-offer");
     // A rewrite of the BIOS the board did not boot from is never taken by a
