@@ -5,10 +5,6 @@
 // into its log), and only its result comes back through a pipe.
 #include "linux/rehearsal.h"
 
-// fopencookie
-#ifndef _GNU_SOURCE
-#define _GNU_SOURCE
-#endif
 #include <errno.h>
 #include <signal.h>
 #include <stdarg.h>
@@ -84,17 +80,6 @@ ssize_t MarkedWrite(void* cookie, const char* data, size_t size)
     }
     fflush(marked->to);
     return static_cast<ssize_t>(size);
-}
-
-FILE* OpenMarked(Marked* marked)
-{
-    cookie_io_functions_t functions;
-    memset(&functions, 0, sizeof functions);
-    functions.write = MarkedWrite;
-    FILE* stream = fopencookie(marked, "w", functions);
-    if (stream)
-        setvbuf(stream, 0, _IOLBF, 0);
-    return stream;
 }
 
 // ---- the parent's side ----
@@ -182,7 +167,7 @@ void Rehearse(const TwinCard& card, const char* path, RehearsalResult* result)
     }
 
     static Marked marked = {stdout, true};
-    FILE* out = OpenMarked(&marked);
+    FILE* out = OpenLineStream(&marked, MarkedWrite);
     ConsoleOut = out ? out : stdout;
     uint64_t start = Twin->now, requests = Twin->requestCount, busy = PartBusyNs(Twin);
     WaitTotals waits = Waits;

@@ -163,14 +163,7 @@ void FlushTee(Tee* tee)
 
 FILE* OpenTee(Tee* tee)
 {
-    cookie_io_functions_t functions;
-    memset(&functions, 0, sizeof functions);
-    functions.write = TeeWrite;
-    FILE* stream = fopencookie(tee, "w", functions);
-    // Each line as it ends; a question's prompt is flushed before the answer.
-    if (stream)
-        setvbuf(stream, 0, _IOLBF, 0);
-    return stream;
+    return OpenLineStream(tee, TeeWrite);
 }
 
 void LogAnswer(const char* line)
@@ -203,6 +196,18 @@ void SettleStep(FlashPhaseKind now)
 }
 
 }  // namespace
+
+FILE* OpenLineStream(void* cookie, ssize_t (*write)(void* cookie, const char* data, size_t size))
+{
+    cookie_io_functions_t functions;
+    memset(&functions, 0, sizeof functions);
+    functions.write = write;
+    FILE* stream = fopencookie(cookie, "w", functions);
+    // Each line as it ends; a question's prompt is flushed before the answer.
+    if (stream)
+        setvbuf(stream, 0, _IOLBF, 0);
+    return stream;
+}
 
 bool LogOpen(const char* path, int argc, char** argv)
 {

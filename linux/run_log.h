@@ -2,6 +2,8 @@
 // and the run's steps (FlashPhase) with their durations and driver requests.
 #pragma once
 #include <stdint.h>
+#include <stdio.h>
+#include <sys/types.h>
 
 // Opens FILE for appending (creating it) and from now on copies every line
 // of stdout and stderr into it; the progress bar stays out. Logs the start
@@ -18,6 +20,9 @@ void LogSetVerbose(bool verbose);
 // A note of the program's own (a card's part ids, a step's time): with -v on
 // stderr (and so in the log), otherwise in the log only.
 void LogNote(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// A line-buffered stream whose bytes go to `write` with `cookie`.
+FILE* OpenLineStream(void* cookie, ssize_t (*write)(void* cookie, const char* data, size_t size));
 
 // One line `kind: text` straight into the log, safe inside a signal
 // handler; nothing when no log is open.

@@ -14,7 +14,13 @@
 // program's share (the rest less the card's) must stay under 10% of the
 // total. The whole rest is printed beside it.
 //
-//   bench_linux [MODE-NAME-PART]   (default: every mode)
+// With --rehearsal it compares instead, for each mode, what a rehearsal on
+// the card's virtual twin foretells (update --rehearse-only) with the update
+// itself on the virtual card it stands for, both in virtual time (--no-wait):
+// the card's clock, which the model advances by its mandated waits, the
+// part's modelled times and a cost per register access.
+//
+//   bench_linux [--rehearsal] [MODE-NAME-PART]   (default: every mode)
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
@@ -26,6 +32,7 @@
 
 #include "linux/backend.h"
 #include "linux/front_end.h"
+#include "linux/rehearsal.h"
 #include "linux/virtual_backend.h"
 #include "vcard/host/vcard_host.h"
 
@@ -66,10 +73,19 @@ struct Sample {
     uint64_t samples;      // processor-time samples during the update command
     uint64_t cardSamples;  // of which while the virtual card answered a request
     double runWaits;
+    uint64_t virtualNs;    // the update command in the virtual card's time
+    RehearsalResult rehearsal;
+};
+
+// How a mode is run.
+struct Run {
+    bool rehearseOnly;
+    bool noWait;
 };
 
 Sample Current;
 uint64_t CommandStart;
+uint64_t VirtualStart;
 WaitTotals WaitsAtStart;
 uint64_t RequestsAtStart;
 
@@ -118,6 +134,7 @@ void OnCommand(bool after)
         setitimer(ITIMER_PROF, &every, 0);
         Sampling = 1;
         CommandStart = MonotonicNs();
+        VirtualStart = VirtualMachineNow() ? VirtualMachineNow()->now : 0;
         WaitsAtStart = Waits;
         RequestsAtStart = Requests();
         return;
@@ -130,6 +147,7 @@ void OnCommand(bool after)
     Current.sleeps = (Waits.sleepNs - WaitsAtStart.sleepNs) * 1e-9;
     Current.busy = (Waits.busyNs - WaitsAtStart.busyNs) * 1e-9;
     Current.requests = Requests() - RequestsAtStart;
+    Current.virtualNs = (VirtualMachineNow() ? VirtualMachineNow()->now : 0) - VirtualStart;
 }
 
 bool WriteFile(const char* path, const void* data, size_t size)
@@ -142,7 +160,7 @@ bool WriteFile(const char* path, const void* data, size_t size)
 }
 
 // One update in a process of its own: the program's state starts fresh.
-bool Measure(const Mode& mode, const char* folder, Sample* sample)
+bool Measure(const Mode& mode, const Run& how, const char* folder, Sample* sample)
 {
     char image[512], profile[512], answers[512];
     snprintf(image, sizeof image, "%s/image.rom", folder);
@@ -178,17 +196,28 @@ bool Measure(const Mode& mode, const char* folder, Sample* sample)
         char card[8];
         snprintf(card, sizeof card, "%d", mode.card);
         // The update alone is timed: the backup before it is left out.
-        const char* args[] = {"qzflash", "--no-backup", "--virtual", mode.profile ? profile : "--card",
-                              mode.profile ? "--card" : card, mode.profile ? card : "update",
-                              mode.profile ? "update" : image, mode.profile ? image : 0, 0};
+        const char* args[12];
         int argc = 0;
-        while (args[argc])
-            ++argc;
+        args[argc++] = "qzflash";
+        args[argc++] = "--no-backup";
+        args[argc++] = "--virtual";
+        if (mode.profile)
+            args[argc++] = profile;
+        args[argc++] = "--card";
+        args[argc++] = card;
+        if (how.noWait)
+            args[argc++] = "--no-wait";
+        if (how.rehearseOnly)
+            args[argc++] = "--rehearse-only";
+        args[argc++] = "update";
+        args[argc++] = image;
+        args[argc] = 0;
         QzflashCommandHook = OnCommand;
         uint64_t start = MonotonicNs();
         Current.status = QzflashRun(argc, const_cast<char**>(args));
         Current.runWall = (MonotonicNs() - start) * 1e-9;
         Current.runWaits = (Waits.sleepNs + Waits.busyNs) * 1e-9;
+        Current.rehearsal = LastRehearsal;
         ssize_t written = write(results[1], &Current, sizeof Current);
         _exit(written == sizeof Current ? 0 : 101);
     }
@@ -200,17 +229,41 @@ bool Measure(const Mode& mode, const char* folder, Sample* sample)
     return got == sizeof *sample && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// The rehearsal's prediction against the update it foretells.
+bool CompareRehearsal(const Mode& mode, const char* folder)
+{
+    Sample rehearsed, updated;
+    memset(&rehearsed, 0, sizeof rehearsed);
+    memset(&updated, 0, sizeof updated);
+    if (!Measure(mode, Run{true, true}, folder, &rehearsed) || rehearsed.status != 0 ||
+        !rehearsed.rehearsal.flashOk || !Measure(mode, Run{false, true}, folder, &updated) || updated.status != 0) {
+        printf("%-38s failed (exit status %d, %d)\n", mode.name, rehearsed.status, updated.status);
+        return false;
+    }
+    const RehearsalResult& r = rehearsed.rehearsal;
+    double predicted = r.totalNs * 1e-9, real = updated.virtualNs * 1e-9;
+    double differs = real > 0 ? 100.0 * (predicted - real) / real : 0;
+    printf("%-38s %9.3f %9.3f %+7.2f%% %8.3f %8.3f %9.3f %10llu %8.3f\n", mode.name, predicted, real, differs,
+           r.sleepNs * 1e-9, r.loopNs * 1e-9, r.requests * r.requestCostNs * 1e-9,
+           static_cast<unsigned long long>(r.requests), r.partBusyNs * 1e-9);
+    // The twin is the card as the program sees it: a prediction a tenth off
+    // says the twin or the prediction is wrong.
+    return differs > -10.0 && differs < 10.0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    const char* only = argc > 1 ? argv[1] : 0;
+    bool rehearsal = argc > 1 && strcmp(argv[1], "--rehearsal") == 0;
+    int first = rehearsal ? 2 : 1;
+    const char* only = argc > first ? argv[first] : 0;
     bool matched = !only;
     for (const Mode& mode : Modes)
         matched = matched || strstr(mode.name, only) != 0;
-    if (argc > 2 || !matched) {
-        fprintf(stderr, "usage: %s [PART-OF-A-MODE-NAME]%s%s\n", argv[0], matched ? "" : "; no mode matches ",
-                matched ? "" : only);
+    if (argc > first + 1 || !matched) {
+        fprintf(stderr, "usage: %s [--rehearsal] [PART-OF-A-MODE-NAME]%s%s\n", argv[0],
+                matched ? "" : "; no mode matches ", matched ? "" : only);
         return 2;
     }
     char folder[] = "/tmp/qz-bench-XXXXXX";
@@ -218,10 +271,16 @@ int main(int argc, char** argv)
         perror("mkdtemp");
         return 2;
     }
-    printf("Update of a 64 KiB image with real waits (wall seconds of the update command)\n");
-    printf("rest = program and driver dispatch + virtual card answering requests (sampled)\n");
-    printf("%-38s %7s %7s %7s %7s %6s %7s %7s %6s %9s %7s %7s\n", "mode", "total", "sleeps", "busy", "rest",
-           "rest%", "card", "program", "prog%", "requests", "ns/req", "samples");
+    if (rehearsal) {
+        printf("Rehearsal on the twin against the update on the virtual card it stands for (virtual seconds)\n");
+        printf("%-38s %9s %9s %8s %8s %8s %9s %10s %8s\n", "mode", "predicted", "update", "differs", "sleeps",
+               "loops", "bus", "requests", "part");
+    } else {
+        printf("Update of a 64 KiB image with real waits (wall seconds of the update command)\n");
+        printf("rest = program and driver dispatch + virtual card answering requests (sampled)\n");
+        printf("%-38s %7s %7s %7s %7s %6s %7s %7s %6s %9s %7s %7s\n", "mode", "total", "sleeps", "busy", "rest",
+               "rest%", "card", "program", "prog%", "requests", "ns/req", "samples");
+    }
     bool allOk = true;
     bool builtinShown = false, othersShown = false;
     for (const Mode& mode : Modes) {
@@ -234,9 +293,13 @@ int main(int argc, char** argv)
             printf("-- one-card machines for the program modes the built-in one lacks\n");
             othersShown = true;
         }
+        if (rehearsal) {
+            allOk = CompareRehearsal(mode, folder) && allOk;
+            continue;
+        }
         Sample s;
         memset(&s, 0, sizeof s);
-        if (!Measure(mode, folder, &s) || s.status != 0) {
+        if (!Measure(mode, Run{false, false}, folder, &s) || s.status != 0) {
             printf("%-38s failed (exit status %d)\n", mode.name, s.status);
             allOk = false;
             continue;

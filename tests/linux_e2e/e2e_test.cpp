@@ -1815,27 +1815,26 @@ TEST_F(Qzflash, ARehearsalForetellsTheUpdate)
     Image("new.rom", 0x0281, "04.28.21.00");
     Image("nv25.rom", 0x0253, "04.25.00.40");
     Image("spi.rom", 0x0322, "04.34.20.20.00");
-    // A header that says 65,664 bytes: more than any image the program takes.
-    Bytes big = ReadBytes(Image("big.rom", 0x0281, "04.28.21.00"));
-    big[0x02] = 0x60;
-    big[0x34] |= 0x80;
-    big[0x36] = 0x00;
-    big[0x37] = 0xF0;
-    big[0xF001] = 0x21;
-    WriteBytes(Path("big.rom"), big);
-    // An image of 61,568 bytes by its extension: not a whole number of a
-    // 256-byte page part's pages. Its checksum is made right again.
-    Bytes odd = ReadBytes(Image("odd.rom", 0x0322, "04.34.20.20.00"));
-    odd[0x02] = 0x60;
-    odd[0x34] |= 0x80;
-    odd[0x36] = 0x00;
-    odd[0x37] = 0xF0;
-    odd[0xF001] = 0x01;
-    uint8_t sum = 0;
-    for (size_t i = 0; i < 0xF080; ++i)
-        sum = static_cast<uint8_t>(sum + odd[i]);
-    odd[0xF07F] = static_cast<uint8_t>(odd[0xF07F] - sum);
-    WriteBytes(Path("odd.rom"), odd);
+    // Images whose header ends in an extension at 0xF000 of `units` 128-byte
+    // units, their checksum over that length made right again.
+    auto extended = [&](const char* name, uint16_t deviceId, uint8_t units) {
+        Bytes image = ReadBytes(Image(name, deviceId, "04.34.20.20.00"));
+        image[0x02] = 0x60;
+        image[0x34] |= 0x80;
+        image[0x36] = 0x00;
+        image[0x37] = 0xF0;
+        image[0xF001] = units;
+        size_t length = std::min<size_t>(0xF000 + units * 128u, image.size());
+        uint8_t sum = 0;
+        for (size_t i = 0; i < length; ++i)
+            sum = static_cast<uint8_t>(sum + image[i]);
+        image[length - 1] = static_cast<uint8_t>(image[length - 1] - sum);
+        WriteBytes(Path(name), image);
+    };
+    // 65,664 bytes: more than any image the program takes.
+    extended("big.rom", 0x0281, 0x21);
+    // 61,568 bytes: not a whole number of a 256-byte page part's pages.
+    extended("odd.rom", 0x0322, 0x01);
     const char Spi256[] = "card 1:0 0x10DE:0x0322 bar0=0xE0000000 interface=spi\n"
                           "part AT25F1024 code=0x60 file=card.rom image=04.34.20.19.00\n";
     const char EraseHangs[] = "card 1:0 0x10DE:0x0281 bar0=0xE3000008\n"
