@@ -235,8 +235,7 @@ bool RunChild(const TwinCard& card, const char* path, RehearsalResult* result)
     }
     close(fds[0]);
     int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) { }
     if (have != sizeof got) {
         snprintf(result->why, sizeof result->why, "the rehearsal's process ended without a result");
         return false;

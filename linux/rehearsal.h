@@ -8,17 +8,17 @@
 
 // What the last rehearsal found (the benchmark compares its prediction).
 struct RehearsalResult {
-    bool ran;          // the twin was built and started up as the card
-    bool flashOk;      // the flow ended "Flash OK!! "
+    bool ran;      // the twin was built and started up as the card
+    bool flashOk;  // the flow ended "Flash OK!! "
     char lastLine[StatusLineSize];
-    uint32_t requestCostNs;   // one register access on the card
-    bool costVirtual;         // ... measured in a virtual card's own time
-    uint64_t totalNs;         // the update on the twin, in its time
-    uint64_t sleepNs;         // of which Sleep calls
-    uint64_t loopNs;          // delay loops
-    uint64_t requests;        // register accesses (each costs requestCostNs)
-    uint64_t partBusyNs;      // the part's own erase and program times (within the above)
-    char why[512];            // when it did not run
+    uint32_t requestCostNs;  // one register access on the card
+    bool costVirtual;        // ... measured in a virtual card's own time
+    uint64_t totalNs;        // the update on the twin, in its time
+    uint64_t sleepNs;        // of which Sleep calls
+    uint64_t loopNs;         // delay loops
+    uint64_t requests;       // register accesses (each costs requestCostNs)
+    uint64_t partBusyNs;     // the part's own erase and program times (within the above)
+    char why[512];           // when it did not run
 };
 extern RehearsalResult LastRehearsal;
 

@@ -41,7 +41,7 @@ void Say(const char* format, ...)
 uint32_t Le32(const uint8_t* bytes)
 {
     return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+        static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
 }
 
 const VcPartType* CatalogueRow(uint8_t makerId, uint8_t deviceId)
@@ -150,8 +150,7 @@ bool NameTargets(const TwinCard& twin, const char* profile, Targets* targets)
     SplitProfilePath(profile, folder, sizeof folder, base, sizeof base);
     // The profile's words are separated by blanks, and '#' begins a comment.
     if (!base[0] || strpbrk(base, " \t#")) {
-        Say("%s: a twin's profile needs a name without blanks or '#': its part files are named after it.",
-            profile);
+        Say("%s: a twin's profile needs a name without blanks or '#': its part files are named after it.", profile);
         return false;
     }
     targets->count = 1 + twin.partCount;
@@ -311,8 +310,8 @@ bool TwinProfileText(const TwinCard& twin, const char* const* files, char* text,
     used = static_cast<size_t>(n);
     for (int i = 0; i < twin.partCount; ++i) {
         const TwinPart& part = twin.parts[i];
-        n = snprintf(text + used, size - used, "part %s code=0x%02X%s%s\n", VcPartTypeName(part.type),
-                     part.deviceId, files ? " file=" : "", files ? files[i] : "");
+        n = snprintf(text + used, size - used, "part %s code=0x%02X%s%s\n", VcPartTypeName(part.type), part.deviceId,
+                     files ? " file=" : "", files ? files[i] : "");
         if (n < 0 || static_cast<size_t>(n) >= size - used)
             return false;
         used += static_cast<size_t>(n);

@@ -73,7 +73,7 @@ struct Sample {
     uint64_t samples;      // processor-time samples during the update command
     uint64_t cardSamples;  // of which while the virtual card answered a request
     double runWaits;
-    uint64_t virtualNs;    // the update command in the virtual card's time
+    uint64_t virtualNs;  // the update command in the virtual card's time
     RehearsalResult rehearsal;
 };
 
@@ -235,8 +235,8 @@ bool CompareRehearsal(const Mode& mode, const char* folder)
     Sample rehearsed, updated;
     memset(&rehearsed, 0, sizeof rehearsed);
     memset(&updated, 0, sizeof updated);
-    if (!Measure(mode, Run{true, true}, folder, &rehearsed) || rehearsed.status != 0 ||
-        !rehearsed.rehearsal.flashOk || !Measure(mode, Run{false, true}, folder, &updated) || updated.status != 0) {
+    if (!Measure(mode, Run{true, true}, folder, &rehearsed) || rehearsed.status != 0 || !rehearsed.rehearsal.flashOk ||
+        !Measure(mode, Run{false, true}, folder, &updated) || updated.status != 0) {
         printf("%-38s failed (exit status %d, %d)\n", mode.name, rehearsed.status, updated.status);
         return false;
     }
@@ -273,8 +273,8 @@ int main(int argc, char** argv)
     }
     if (rehearsal) {
         printf("Rehearsal on the twin against the update on the virtual card it stands for (virtual seconds)\n");
-        printf("%-38s %9s %9s %8s %8s %8s %9s %10s %8s\n", "mode", "predicted", "update", "differs", "sleeps",
-               "loops", "bus", "requests", "part");
+        printf("%-38s %9s %9s %8s %8s %8s %9s %10s %8s\n", "mode", "predicted", "update", "differs", "sleeps", "loops",
+               "bus", "requests", "part");
     } else {
         printf("Update of a 64 KiB image with real waits (wall seconds of the update command)\n");
         printf("rest = program and driver dispatch + virtual card answering requests (sampled)\n");

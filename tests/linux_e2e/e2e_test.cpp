@@ -1701,7 +1701,6 @@ TEST_F(FakeCard, RealCardsByAddressWithTheirPartAndNoBackupOfAnEmptyPart)
     EXPECT_EQ(ByteAt(0x300000), 0xBF);
 }
 
-
 // ---- the card's virtual twin, and rehearsals on it ----
 
 // Started on its twin, every example profile's card and a card of each
@@ -1713,11 +1712,11 @@ TEST_F(Qzflash, ATwinStartsUpAsTheCardItCameFrom)
         const char* card;     // --card, or 0 for the only card
     };
     const Case cases[] = {
-        {"one-card", 0},      // parallel, page write (29EE010)
-        {"dual-bios", 0},     // two ROMs, booted from the second
-        {"spi-card", 0},      // SPI, Atmel family, the second of two device codes
-        {"busy-machine", 0},  // parallel, byte program (39VF010), among other devices
-        {"three-cards", "0"}, // SPI, ST family (M25P10)
+        {"one-card", 0},       // parallel, page write (29EE010)
+        {"dual-bios", 0},      // two ROMs, booted from the second
+        {"spi-card", 0},       // SPI, Atmel family, the second of two device codes
+        {"busy-machine", 0},   // parallel, byte program (39VF010), among other devices
+        {"three-cards", "0"},  // SPI, ST family (M25P10)
         {"three-cards", "1"},
         {"three-cards", "2"},
         {"card 0:5 0x10DE:0x0322 bar0=0xE8000000 interface=spi\npart 25VF010 image=04.34.20.19.00\n", 0},
@@ -1842,7 +1841,7 @@ TEST_F(Qzflash, ARehearsalForetellsTheUpdate)
                               "part-fault erase-never-finishes\n";
     struct Case {
         const char* profile;
-        uint16_t deviceId; // the card's
+        uint16_t deviceId;  // the card's
         const char* image;
         bool passes;       // the rehearsal ends "Flash OK!! "
         int status;        // of the run with --rehearse
@@ -1870,8 +1869,7 @@ TEST_F(Qzflash, ARehearsalForetellsTheUpdate)
         // Every line of the rehearsal is marked, its end and prediction said.
         bool realRan = run.out.find("\nErase BIOS\n") != std::string::npos;
         EXPECT_EQ(run.out.find("\nrehearsal: Flash OK!! \n") != std::string::npos, c.passes) << run.out;
-        EXPECT_EQ(run.out.find("\n== Rehearsal passed: the twin ended \"Flash OK!! \"") != std::string::npos,
-                  c.passes);
+        EXPECT_EQ(run.out.find("\n== Rehearsal passed: the twin ended \"Flash OK!! \"") != std::string::npos, c.passes);
         EXPECT_EQ(realRan, c.passes) << run.out;
         if (!c.passes) {
             EXPECT_NE(run.out.find(std::string("\nrehearsal: ") + c.last + "\n"), std::string::npos) << run.out;
@@ -1893,7 +1891,8 @@ TEST_F(Qzflash, RehearseOnlyLeavesTheCardAsItIs)
     std::string profile = Profile(OneCard);
     Image("new.rom", 0x0281, "04.28.21.00");
     Bytes before = ReadBytes(Image("card.rom", 0x0281, "04.28.20.05.01"));
-    Outcome run = Start({"--virtual", profile, "--no-wait", "--rehearse-only", "--log", "run.log", "update", "new.rom"});
+    Outcome run =
+        Start({"--virtual", profile, "--no-wait", "--rehearse-only", "--log", "run.log", "update", "new.rom"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(ReadBytes(Path("card.rom")) == before);
     EXPECT_NE(access(Path("state").c_str(), F_OK), 0) << "a backup was made";
