@@ -82,6 +82,11 @@ ssize_t MarkedWrite(void* cookie, const char* data, size_t size)
     return static_cast<ssize_t>(size);
 }
 
+ssize_t Discard(void*, const char*, size_t size)
+{
+    return static_cast<ssize_t>(size);
+}
+
 // ---- the parent's side ----
 
 void MeasureRequestCost(RehearsalResult* result)
@@ -149,7 +154,13 @@ void Rehearse(const TwinCard& card, const char* path, RehearsalResult* result)
     // The twin starts up unseen; its chip and part lines must be the card's.
     char header[2][StatusLineSize];
     memcpy(header, &StatusLines[1], sizeof header);
-    FILE* quiet = fopen("/dev/null", "w");
+    FILE* quiet = OpenLineStream(0, Discard);
+    static Marked marked = {stdout, true};
+    FILE* out = OpenLineStream(&marked, MarkedWrite);
+    if (!quiet || !out) {
+        snprintf(result->why, sizeof result->why, "no stream for the rehearsal's lines");
+        return;
+    }
     ConsoleOut = quiet;
     FreshStart();
     bool started = HeadlessStartUp(ConsoleMainWindow, 0);
@@ -166,9 +177,7 @@ void Rehearse(const TwinCard& card, const char* path, RehearsalResult* result)
         }
     }
 
-    static Marked marked = {stdout, true};
-    FILE* out = OpenLineStream(&marked, MarkedWrite);
-    ConsoleOut = out ? out : stdout;
+    ConsoleOut = out;
     uint64_t start = Twin->now, requests = Twin->requestCount, busy = PartBusyNs(Twin);
     WaitTotals waits = Waits;
     ConsoleFileChoice = path;
