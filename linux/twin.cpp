@@ -184,9 +184,8 @@ int MayReplace(const Targets& targets)
             Say("%s is not a regular file; it was left as it is, and no twin was written.", targets.path[i]);
             return ExitFailed;
         }
-        if (count++ > 0)
-            strcat(existing, ", ");
-        strcat(existing, targets.path[i]);
+        size_t used = strlen(existing);
+        snprintf(existing + used, sizeof existing - used, "%s%s", count++ > 0 ? ", " : "", targets.path[i]);
     }
     if (count == 0)
         return ExitOk;
