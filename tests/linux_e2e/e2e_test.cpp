@@ -1862,8 +1862,12 @@ TEST_F(Qzflash, ARehearsalForetellsTheUpdate)
         Bytes before = ReadBytes(Image("card.rom", c.deviceId, "04.20.00.00"));
         Outcome plain = Virtual(profile, {"--yes", "update", c.image});
         WriteBytes(Path("card.rom"), before);
-        Outcome run = Virtual(profile, {"--yes", "--rehearse", "update", c.image});
+        ASSERT_EQ(system(("rm -rf '" + Path("state") + "'").c_str()), 0);
+        Outcome run = Start({"--virtual", profile, "--no-wait", "--yes", "--rehearse", "update", c.image});
         EXPECT_EQ(run.status, c.status) << run.err;
+        // A failed rehearsal stops the update before its backup and its question.
+        EXPECT_EQ(access(Path("state").c_str(), F_OK) == 0, c.passes);
+        EXPECT_EQ(run.out.find("\nConfirm: ") != std::string::npos, c.passes) << run.out;
         EXPECT_EQ(run.status, plain.status);
         EXPECT_NE(plain.out.find(std::string("\n") + c.last + "\n"), std::string::npos) << plain.out;
         // Every line of the rehearsal is marked, its end and prediction said.
