@@ -120,8 +120,8 @@ bool SameAsCard(const TwinCard& twin, const VcMachine* machine, char* why, size_
         (config[0] | config[1] << 8) == twin.vendorId && (config[2] | config[3] << 8) == twin.deviceId &&
         (config[0x2C] | config[0x2D] << 8) == twin.subsystemVendorId &&
         (config[0x2E] | config[0x2F] << 8) == twin.subsystemId && Le32(config + 0x10) == twin.bar0 &&
-        (card.straps >> 29) == twin.flashInterface && card.dualBiosBoard == twin.dualBios &&
-        card.bootedFromRom2 == twin.dualBios && card.partCount == twin.partCount;
+        Le32(config + 0x08) >> 8 == twin.classCode && (card.straps >> 29) == twin.flashInterface &&
+        card.dualBiosBoard == twin.dualBios && card.bootedFromRom2 == twin.dualBios && card.partCount == twin.partCount;
     if (!same) {
         snprintf(why, whySize, "its card is not the card's");
         return false;
