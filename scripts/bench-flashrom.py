@@ -19,7 +19,7 @@ costs a clock read or two.
 Needs flashrom (Debian's package), a C compiler for the clock shim, and a
 qzflash built from a release tree:
 
-    cmake -S . -B build/rel -G Ninja -DCMAKE_BUILD_TYPE=Release
+    cmake -S . -B build/rel -G Ninja -DCMAKE_BUILD_TYPE=Release -DQZ_BUILD_TESTS=OFF
     cmake --build build/rel --target qzflash
     scripts/bench-flashrom.py [--runs 9] [--qzflash build/rel/linux/qzflash]
 
