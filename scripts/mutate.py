@@ -70,6 +70,10 @@ EQUIVALENT = {
      "'!=' -> '==' at 19"): 'selecting an SPI part changes nothing (the call is there for the command sets alike)',
     ('vcard/model/vcard.cpp', 'if (write) {', 'WriteWindow(machine, card, offset, size == 1 ? (value & 0xFF) : value, size);',
      '1 -> 2 at 52'): 'a byte write stores the low byte of the value, masked first or not',
+    ('vcard/model/vcard.cpp', 'if (write) {', 'WriteWindow(machine, card, offset, size == 1 ? (value & 0xFF) : value, size);',
+     '1 -> 0 at 52'): 'a byte write stores the low byte of the value, masked first or not',
+    ('flash/app/main_window.cpp', 'UiMessageBox(0, "Error:GetCurrentProcess", "Error", UiMbOk);', 'uint64_t luid = 0;',
+     '0 -> 1 at 21'): 'every SysLookupPrivilege sets the value before it is read',
     ('flash/hw/discovery.cpp', 'uint32_t linear = 0;', 'uint32_t returned = 0;', '0 -> 1 at 33'):
         'the count of bytes the map request returned is never looked at',
     ('flash/engine/image.cpp', 'uint16_t vendor = 0;', 'uint16_t device = 0;', '0 -> 1 at 23'):

@@ -215,6 +215,31 @@ TEST(SerialStatus, WriteProtectBitDoesNotReadAsBusy)
     EXPECT_EQ(requests[0], requests[1]);
 }
 
+// A serial part that never finishes a program: each unit fails its three
+// tries, and after sixteen failed units the write stops (a whole image
+// would take hours of status polls); the verification then fails the flash.
+TEST(SerialStuck, TheWriteStopsAfterSixteenFailedUnits)
+{
+    const struct {
+        const char* partName;
+        uint8_t deviceId;
+        uint32_t strap;
+    } parts[] = {
+        {"M25P10", 0x10, InterfaceSpi},
+        {"29EE512", 0x5D, InterfaceSerial2},
+    };
+    for (const auto& c : parts) {
+        SCOPED_TRACE(c.partName);
+        ASSERT_TRUE(AttachEngineCard(c.partName, c.deviceId, c.strap));
+        ASSERT_TRUE(IdentifyEngineCard());
+        EnginePart()->faults.programNeverFinishes = true;
+        MakeTestImage(8192, TestVendorId, TestDeviceId);
+        EXPECT_FALSE(FlashImage());
+        EXPECT_EQ(16u * 3u, EnginePart()->programCommands);
+        ExpectFlashFailed();
+    }
+}
+
 // Serial chip erases that outlast the fixed erase wait, as slow or aged
 // parts do: the part is polled until ready before the blank check (a busy
 // part reads 0xFF like an erased one), and an erase that outlasts the poll

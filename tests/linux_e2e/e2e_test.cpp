@@ -1836,6 +1836,10 @@ TEST_F(Qzflash, ARehearsalForetellsTheUpdate)
     extended("odd.rom", 0x0322, 0x01);
     const char Spi256[] = "card 1:0 0x10DE:0x0322 bar0=0xE0000000 interface=spi\n"
                           "part AT25F1024 code=0x60 file=card.rom image=04.34.20.19.00\n";
+    // An aged part whose erase takes far longer than its catalogue row says:
+    // the twin knows only the row, yet the real update waits it out.
+    const char SlowErase[] = "card 1:0 0x10DE:0x0322 bar0=0xE0000000 interface=spi\n"
+                             "part M25P10 file=card.rom image=04.34.20.19.00 erase-ms=9000\n";
     const char EraseHangs[] = "card 1:0 0x10DE:0x0281 bar0=0xE3000008\n"
                               "part 29EE010 file=card.rom image=04.28.20.05.01\n"
                               "part-fault erase-never-finishes\n";
@@ -1853,6 +1857,7 @@ TEST_F(Qzflash, ARehearsalForetellsTheUpdate)
         {OneCard, 0x0281, "nv25.rom", false, 1, "Device ID ( 253) Vendor ID (10DE)  mismatch...."},
         {OneCard, 0x0281, "big.rom", false, 1, "File open faile  big.rom"},
         {Spi256, 0x0322, "odd.rom", false, 1, "Page size is not mach witch ROM !"},
+        {SlowErase, 0x0322, "spi.rom", true, 0, "Flash OK!! "},
         {EraseHangs, 0x0281, "new.rom", true, 5, "Erase BIOS"},
     };
     for (const Case& c : cases) {

@@ -151,6 +151,22 @@ TEST_P(ParallelRow, BrokenSequenceReturnsToReadMode) {
     HostCommand(&host, 0x90);
     HostWait(&host, (VcTime)type->idDelayUs * Us);
     EXPECT_EQ(type->makerId, HostRead(&host, 0));   // the part still takes a good sequence
+    HostCommand(&host, 0xF0);
+    HostWait(&host, (VcTime)type->idDelayUs * Us);
+
+    // A chip erase whose second unlock has 55 at the wrong address erases
+    // nothing.
+    uint8_t zeros[256];
+    memset(zeros, 0x00, sizeof(zeros));
+    Program(0x2000, zeros);
+    HostWait(&host, 100 * Ms);
+    ASSERT_EQ(0x00, HostRead(&host, 0x2000));
+    HostCommand(&host, 0x80);
+    HostWrite(&host, 0x5555, 0xAA);
+    HostWrite(&host, 0x1234, 0x55);
+    HostWrite(&host, 0x5555, 0x10);
+    HostWait(&host, (VcTime)type->eraseMs * Ms + 100 * Ms);
+    EXPECT_EQ(0x00, HostRead(&host, 0x2000));
 }
 
 INSTANTIATE_TEST_SUITE_P(Parallel, ParallelRow, testing::ValuesIn(RowsOnBus(VcBusParallel)), RowName);
