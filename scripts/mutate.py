@@ -74,6 +74,9 @@ EQUIVALENT = {
      '1 -> 0 at 52'): 'a byte write stores the low byte of the value, masked first or not',
     ('flash/app/main_window.cpp', 'UiMessageBox(0, "Error:GetCurrentProcess", "Error", UiMbOk);', 'uint64_t luid = 0;',
      '0 -> 1 at 21'): 'every SysLookupPrivilege sets the value before it is read',
+    ('flash/hw/discovery.cpp', '{',
+     'return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |', '1 -> 0 at 74'):
+        'its one use keeps only the top byte of the window base',
     ('flash/hw/discovery.cpp', 'uint32_t linear = 0;', 'uint32_t returned = 0;', '0 -> 1 at 33'):
         'the count of bytes the map request returned is never looked at',
     ('flash/engine/image.cpp', 'uint16_t vendor = 0;', 'uint16_t device = 0;', '0 -> 1 at 23'):

@@ -151,6 +151,55 @@ TEST_F(DriverSetup, ServiceOfAnotherFolderIsPointedAtThisProgramsDriver)
     }
 }
 
+// A driver that takes its time to stop is waited for, a hundred checks a
+// tenth of a second apart; one that never stops is given up on, untouched.
+uint32_t StopChecks;
+uint32_t StoppedFromCheck;
+
+void StopsSlowly(ScriptedServiceCallKind kind)
+{
+    if (kind == SvcCallStop)
+        ScriptedServices.running = true;  // still stopping
+    if (kind == SvcCallIsStopped && ++StopChecks >= StoppedFromCheck)
+        ScriptedServices.running = false;
+}
+
+TEST_F(DriverSetup, ARunningServiceOfAnotherFolderIsWaitedForUntilItStops)
+{
+    const struct {
+        uint32_t stoppedFromCheck;
+        bool claimed;
+        uint32_t checks;
+    } rows[] = {
+        {4, true, 4},
+        {101, true, 101},
+        {102, false, 101},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.stoppedFromCheck);
+        ASSERT_TRUE(Machine(OneCardProfile));
+        ScriptedServices.callCount = 0;
+        ScriptedServices.exists = true;
+        ScriptedServices.running = true;
+        strcpy(ScriptedServices.serviceName, "Norvik");
+        strcpy(ScriptedServices.imagePath, "D:\\old\\QZF.SYS");
+        DriverAlreadyRunning();
+        StopChecks = 0;
+        StoppedFromCheck = row.stoppedFromCheck;
+        ScriptedServices.afterCall = StopsSlowly;
+        const VcTime start = machine->now;
+        const bool opened = OpenHardware();
+        ScriptedServices.afterCall = 0;
+        EXPECT_EQ(opened, row.claimed);
+        EXPECT_EQ(StopChecks, row.checks);
+        EXPECT_GE(machine->now - start, (row.checks - 1) * 100000000ull);
+        EXPECT_EQ(std::string(ScriptedServices.imagePath), row.claimed ? folder + "QZF.SYS" : "D:\\old\\QZF.SYS");
+        if (opened) {
+            EXPECT_TRUE(CloseHardware());
+        }
+    }
+}
+
 // When it cannot be changed, the run says so, ends as a driver that cannot
 // be opened ends, and leaves the service as it found it.
 TEST_F(DriverSetup, ServiceOfAnotherFolderThatCannotBeChangedEndsTheStartUp)
