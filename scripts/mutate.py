@@ -77,6 +77,10 @@ EQUIVALENT = {
     ('flash/hw/discovery.cpp', '{',
      'return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |', '1 -> 0 at 74'):
         'its one use keeps only the top byte of the window base',
+    ('flash/app/select_card.cpp', 'const CardRecord& card = CardTable[index];', 'char device[9], vendor[9], bus[9];',
+     '9 -> 10 at 36'): 'a larger buffer holds the same text',
+    ('flash/app/commands.cpp', '// buffer bytes to be flashed.', 'uint32_t length = 0;', '0 -> 1 at 23'):
+        'read only after ImageLengthFromHeader has set it',
     ('flash/hw/discovery.cpp', 'uint32_t linear = 0;', 'uint32_t returned = 0;', '0 -> 1 at 33'):
         'the count of bytes the map request returned is never looked at',
     ('flash/engine/image.cpp', 'uint16_t vendor = 0;', 'uint16_t device = 0;', '0 -> 1 at 23'):

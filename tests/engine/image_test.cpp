@@ -182,6 +182,17 @@ TEST_F(ImageChecks, VersionSearchStaysInsideTheImage)
     EXPECT_STREQ(" read BIOS faile", BiosVersionText(ImageBuffer));
     EXPECT_STREQ("kept", StatusText);
 
+    memset(ImageBuffer + 0x1000 - 4, 0, 4);
+
+    // A block's last field (the byte at 13) on the image's last byte is read;
+    // one byte further on, past the image, the block is refused.
+    ControlBlock(0x1000 - 14, 4, 1, 2, 3, 4, 5);
+    EXPECT_STREQ("ROM BIOS version is :01.02.03.04", BiosVersionText(ImageBuffer));
+    memset(ImageBuffer + 0x1000 - 64, 0, 64 + 64);
+    ControlBlock(0x1000 - 13, 4, 1, 2, 3, 4, 5);
+    EXPECT_STREQ(" read BIOS faile", BiosVersionText(ImageBuffer));
+    memset(ImageBuffer + 0x1000 - 64, 0, 64 + 64);
+
     // A block past the image length is not looked at.
     ControlBlock(0x2000, 4, 1, 2, 3, 4, 5);
     EXPECT_STREQ(" read BIOS faile", BiosVersionText(ImageBuffer));

@@ -215,6 +215,17 @@ TEST_F(StartUp, ScreenOfFewerThanEightBitsIsRefusedBeforeTheDriver)
     EXPECT_FALSE(CheckColourDepth());
 }
 
+TEST_F(StartUp, ACutProgramPathEndsTheStartUpFirst)
+{
+    ASSERT_TRUE(Machine(OneCardProfile));
+    strcpy(ScriptedSys.modulePath, ("C:\\" + std::string(300, 'e')).c_str());
+    EXPECT_FALSE(HeadlessStartUp(RecordedMainWindow, ""));
+    EXPECT_EQ(LastBox(), "The program folder path is too long.");
+    EXPECT_EQ(ScriptedServices.callCount, 0u);
+    EXPECT_EQ(machine->deviceOpens, 0u);
+    EXPECT_TRUE(RecordedMain.quitPosted);
+}
+
 TEST_F(StartUp, MissingDriverFileEndsBeforeAnyServiceWork)
 {
     ASSERT_TRUE(Machine(OneCardProfile));
