@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "engine/image.h"
+#include "linux/fd_io.h"
 
 void (*ImageFileReadHook)(const char* path);
 
@@ -50,23 +51,6 @@ bool SameFile(const struct stat& a, const struct stat& b)
 {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
            a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
-}
-
-// Up to `size` bytes from the start; -1 with errno on a failed read.
-ssize_t ReadUpTo(int fd, uint8_t* buffer, size_t size)
-{
-    size_t total = 0;
-    while (total < size) {
-        ssize_t n = read(fd, buffer + total, size - total);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        total += static_cast<size_t>(n);
-    }
-    return static_cast<ssize_t>(total);
 }
 
 }  // namespace

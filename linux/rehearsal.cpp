@@ -18,6 +18,7 @@
 #include "engine/parts.h"
 #include "hw/hw.h"
 #include "linux/backend.h"
+#include "linux/fd_io.h"
 #include "linux/front_end.h"
 #include "linux/run_log.h"
 #include "linux/twin.h"
@@ -217,35 +218,15 @@ bool RunChild(const TwinCard& card, const char* path, RehearsalResult* result)
         close(fds[0]);
         Rehearse(card, path, result);
         fflush(0);
-        const char* at = reinterpret_cast<const char*>(result);
-        size_t left = sizeof *result;
-        while (left > 0) {
-            ssize_t n = write(fds[1], at, left);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            at += n;
-            left -= static_cast<size_t>(n);
-        }
-        _exit(left == 0 ? 0 : 1);
+        _exit(WriteAll(fds[1], result, sizeof *result) ? 0 : 1);
     }
     close(fds[1]);
     RehearsalResult got;
-    char* at = reinterpret_cast<char*>(&got);
-    size_t have = 0;
-    while (have < sizeof got) {
-        ssize_t n = read(fds[0], at + have, sizeof got - have);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        have += static_cast<size_t>(n);
-    }
+    ssize_t have = ReadUpTo(fds[0], &got, sizeof got);
     close(fds[0]);
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) { }
-    if (have != sizeof got) {
+    if (have != static_cast<ssize_t>(sizeof got)) {
         snprintf(result->why, sizeof result->why, "the rehearsal's process ended without a result");
         return false;
     }

@@ -15,6 +15,7 @@
 #include "core/status.h"
 #include "hw/driver_requests.h"
 #include "linux/backend.h"
+#include "linux/fd_io.h"
 #include "platform/console/console.h"
 #include "qz_version.h"
 
@@ -45,20 +46,6 @@ FlashPhaseKind StepPhase = FlashPhaseNone;
 bool StepsOff;
 uint64_t StepStartNs;
 uint64_t StepRequests;
-
-// write(2) of all of `text`; nothing else, so that a signal handler may call it.
-void WriteAll(int fd, const char* text, size_t length)
-{
-    while (length > 0) {
-        ssize_t n = write(fd, text, length);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
-        text += n;
-        length -= static_cast<size_t>(n);
-    }
-}
 
 // Appends `value` in decimal, `width` digits at least.
 char* PutNumber(char* at, uint64_t value, int width)
