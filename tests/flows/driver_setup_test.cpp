@@ -18,6 +18,18 @@ protected:
         IsNtFamily = true;
         ASSERT_TRUE(SetProgramFolder());
     }
+    // A service another folder registered, stopped or still running its
+    // driver.
+    void ForeignService(bool running)
+    {
+        ScriptedServices.callCount = 0;
+        ScriptedServices.exists = true;
+        ScriptedServices.running = running;
+        strcpy(ScriptedServices.serviceName, "Norvik");
+        strcpy(ScriptedServices.imagePath, "D:\\old\\QZF.SYS");
+        if (running)
+            DriverAlreadyRunning();
+    }
     ServiceHandle manager = 0;
 };
 
@@ -129,13 +141,7 @@ TEST_F(DriverSetup, ServiceOfAnotherFolderIsPointedAtThisProgramsDriver)
     for (bool running : {false, true}) {
         SCOPED_TRACE(running ? "running" : "stopped");
         ASSERT_TRUE(Machine(OneCardProfile));
-        ScriptedServices.callCount = 0;
-        ScriptedServices.exists = true;
-        ScriptedServices.running = running;
-        strcpy(ScriptedServices.serviceName, "Norvik");
-        strcpy(ScriptedServices.imagePath, "D:\\old\\QZF.SYS");
-        if (running)
-            DriverAlreadyRunning();
+        ForeignService(running);
         ASSERT_TRUE(OpenHardware());
         EXPECT_EQ(std::string(ScriptedServices.imagePath), folder + "QZF.SYS");
         EXPECT_FALSE(DriverWasRunning);
@@ -178,12 +184,7 @@ TEST_F(DriverSetup, ARunningServiceOfAnotherFolderIsWaitedForUntilItStops)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.stoppedFromCheck);
         ASSERT_TRUE(Machine(OneCardProfile));
-        ScriptedServices.callCount = 0;
-        ScriptedServices.exists = true;
-        ScriptedServices.running = true;
-        strcpy(ScriptedServices.serviceName, "Norvik");
-        strcpy(ScriptedServices.imagePath, "D:\\old\\QZF.SYS");
-        DriverAlreadyRunning();
+        ForeignService(true);
         StopChecks = 0;
         StoppedFromCheck = row.stoppedFromCheck;
         ScriptedServices.afterCall = StopsSlowly;
