@@ -75,6 +75,8 @@ TEST(Tools, RefuseWrongArgumentsWithStatusTwo)
         {{QZ_BENCH_ENGINE, "--quick"}, {}, "it takes none"},
 #ifdef QZ_BENCH_LINUX
         {{QZ_BENCH_LINUX, "no such mode"}, {}, "no mode matches no such mode"},
+        {{QZ_BENCH_LINUX, "--floor", "--runs", "0"}, {}, "N is a whole number from 1 to 99"},
+        {{QZ_BENCH_LINUX, "--floor", "--runs"}, {}, "N is a whole number from 1 to 99"},
 #endif
 #ifdef QZ_BENCH_HW
         {{QZ_BENCH_HW, "--benchmark_repetitions=many"}, {}, ""},
