@@ -30,6 +30,8 @@
 // as the recorded run did, or the mode fails.
 //
 //   bench_linux [--rehearsal | --floor [--runs N]] [MODE-NAME-PART]   (default: every mode)
+#include <algorithm>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
@@ -427,13 +429,7 @@ bool CompareRehearsal(const Mode& mode, const char* folder)
 
 double Median(double* values, int count)
 {
-    for (int i = 1; i < count; ++i) {
-        for (int j = i; j > 0 && values[j] < values[j - 1]; --j) {
-            double t = values[j];
-            values[j] = values[j - 1];
-            values[j - 1] = t;
-        }
-    }
+    std::sort(values, values + count);
     return count % 2 ? values[count / 2] : (values[count / 2 - 1] + values[count / 2]) / 2;
 }
 

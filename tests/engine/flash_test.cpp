@@ -144,20 +144,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, EveryMode, ::testing::ValuesIn(Modes),
 
 // ---- serial parts on the real timing ----
 
-struct SerialCase {
-    const char* name;
-    const char* partName;
-    uint8_t deviceId;
-    uint32_t strap;
-    bool quick;
-};
-
-void PrintTo(const SerialCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
-const SerialCase SerialCases[] = {
+const Mode SerialModes[] = {
     {"SpiPage128", "M25P10", 0x10, InterfaceSpi, false},
     {"SpiPage256Atmel", "AT25F1024", 0x60, InterfaceSpi, false},
     {"SpiPage256Pmc", "25LV010", 0x7C, InterfaceSpi, false},
@@ -167,35 +154,25 @@ const SerialCase SerialCases[] = {
     {"Serial2Byte", "39VF512", 0xD4, InterfaceSerial2, false},
 };
 
-class SerialUnits : public ::testing::TestWithParam<SerialCase> {
-protected:
-    // Flashes `length` bytes; the driver requests the flash took.
-    uint64_t Flash(uint32_t length)
-    {
-        const SerialCase& c = GetParam();
-        EXPECT_TRUE(AttachEngineCard(c.partName, c.deviceId, c.strap));
-        EXPECT_TRUE(IdentifyEngineCard());
-        NtNot2000 = c.quick;
-        MakeTestImage(length, TestVendorId, TestDeviceId);
-        const uint64_t start = EngineMachine.requestCount;
-        EXPECT_TRUE(FlashImage()) << LastLine();
-        EXPECT_EQ(-1, FirstPartDifference());
-        return EngineMachine.requestCount - start;
-    }
-};
+class SerialUnits : public ::testing::TestWithParam<Mode> {};
 
 // Each unit goes out once: a read-back that comes before the part has
 // finished (an unseen busy bit, a read before the deselect-and-wait or
 // before the lines are released) costs a second program command.
 TEST_P(SerialUnits, EachUnitIsSentOnce)
 {
-    Flash(4096);
-    const uint32_t unit = CurrentPart->pageSize;
-    EXPECT_EQ(4096u / unit, EnginePart()->programCommands);
+    const Mode& mode = GetParam();
+    ASSERT_TRUE(AttachEngineCard(mode.partName, mode.deviceId, mode.strap));
+    ASSERT_TRUE(IdentifyEngineCard());
+    NtNot2000 = mode.quick;
+    MakeTestImage(4096, TestVendorId, TestDeviceId);
+    ASSERT_TRUE(FlashImage()) << LastLine();
+    EXPECT_EQ(-1, FirstPartDifference());
+    EXPECT_EQ(4096u / CurrentPart->pageSize, EnginePart()->programCommands);
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, SerialUnits, ::testing::ValuesIn(SerialCases),
-                         [](const ::testing::TestParamInfo<SerialCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Modes, SerialUnits, ::testing::ValuesIn(SerialModes),
+                         [](const ::testing::TestParamInfo<Mode>& info) { return std::string(info.param.name); });
 
 // A set status-register write protect bit (bit 7) is not the busy bit: the
 // flash costs what it costs with a clear status.
